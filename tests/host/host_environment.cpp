@@ -1,5 +1,6 @@
 #include "host_environment.h"
 #include "module/module_entry.h"
+#include "stand_in_desktop.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -30,6 +31,7 @@ void capture_log(int level, const char *format, va_list args, void *) {
 class host_environment : public ::testing::Environment {
 public:
     void SetUp() override {
+        install_stand_in_desktop(); // before any thread or GIO use
         base_set_log_handler(capture_log, nullptr);
         ASSERT_TRUE(obs_startup("en-US", nullptr, nullptr)) << "is there an X display?";
 
