@@ -136,7 +136,7 @@ crop_parameters zoom_step(zoom_state &state, const zoom_inputs &in) {
         take_goal(state, goal, goal_w, goal_h, zoom_alpha(in.seconds, in.follow_half_life_ms),
                   reacquire);
     } else if (holding) {
-        // Held still: nothing moves until the window closes or tags return.
+        // Markers often drop out for a moment; the crop waits for them still.
     } else if (state.zoom_valid && frame_known) {
         const float w = static_cast<float>(frame_w);
         const float h = static_cast<float>(frame_h);
