@@ -1,0 +1,3 @@
+#include "filter/filter_callbacks.h"
+
+void video_tick(void *, float) {}
