@@ -60,8 +60,8 @@ TEST(FilterLifecycle, HostCreatesAWorkingInstanceAndDestroysItWithoutTrace) {
     EXPECT_EQ(instance->detector->decode_sharpening, 0.25);
     EXPECT_EQ(instance->detector->qtp.deglitch, 0);
     EXPECT_EQ(instance->detector->qtp.min_white_black_diff, 5);
-    EXPECT_EQ(instance->crop_scale_x, 1.0f);
-    EXPECT_EQ(instance->crop_visibility, 1.0f);
+    EXPECT_EQ(instance->crop.crop_scale_x, 1.0f);
+    EXPECT_EQ(instance->crop.crop_visibility, 1.0f);
     EXPECT_TRUE(instance->frame_usable);
     EXPECT_EQ(instance->canvas_width, host_setup::canvas_width);
     EXPECT_EQ(instance->canvas_height, host_setup::canvas_height);
