@@ -1,6 +1,7 @@
 // The settings panel through the real host, and the button that opens the markers sheet.
 #include "filter/filter_callbacks.h"
 #include "host_environment.h"
+#include "module_data_dir.h"
 #include "module/module_entry.h"
 #include "platform/open_default_app.h"
 #include "stand_in_desktop.h"
@@ -126,30 +127,7 @@ TEST(PropertiesPanel, LabelsAreTheKeysWithoutALocale) {
 }
 
 // A data folder of our own for the tests' copy of the module code.
-class module_data_dir {
-public:
-    explicit module_data_dir(const std::string &name)
-        : root_(fs::temp_directory_path() /
-                ("pinvaler-data-" + std::to_string(getpid()) + "-" + name)) {
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "tags");
-        obs_module_t *module = nullptr;
-        EXPECT_EQ(obs_open_module(&module, PINVALER_MODULE_PATH, root_.c_str()), MODULE_SUCCESS);
-        obs_module_set_pointer(module);
-    }
-    ~module_data_dir() {
-        // Opening moved the loaded module's own pointer too; give both back the real data.
-        obs_module_t *module = nullptr;
-        EXPECT_EQ(obs_open_module(&module, PINVALER_MODULE_PATH, PINVALER_DATA_DIR),
-                  MODULE_SUCCESS);
-        obs_module_set_pointer(loaded_module());
-        fs::remove_all(root_);
-    }
-    fs::path pdf_path() const { return root_ / "tags" / "pinvaler-tags-tag16h5-circle21h7.pdf"; }
-
-private:
-    fs::path root_;
-};
+const std::string sheet = "tags/pinvaler-tags-tag16h5-circle21h7.pdf";
 
 bool click_markers_button(obs_properties_t *props) {
     return obs_property_button_clicked(obs_properties_get(props, "open_tags_pdf"), nullptr);
@@ -157,6 +135,7 @@ bool click_markers_button(obs_properties_t *props) {
 
 TEST(TagsPdfButton, MissingPdfWarnsOnEveryClickAndOpensNothing) {
     module_data_dir dir("no-pdf");
+    fs::create_directories(dir.file("tags"));
     obs_properties_t *props = filter_get_properties(nullptr);
     const size_t mark = log_mark();
     EXPECT_FALSE(click_markers_button(props));
@@ -168,7 +147,7 @@ TEST(TagsPdfButton, MissingPdfWarnsOnEveryClickAndOpensNothing) {
 
     // Looked up again on the next click: a sheet put back is found.
     fs::copy_file(fs::path(PINVALER_DATA_DIR) / "tags" / "pinvaler-tags-tag16h5-circle21h7.pdf",
-                  dir.pdf_path());
+                  dir.file(sheet));
     EXPECT_FALSE(click_markers_button(props));
     EXPECT_TRUE(take_open_request().has_value());
     obs_properties_destroy(props);
@@ -196,13 +175,14 @@ TEST(TagsPdfButton, HostButtonOpensTheShippedSheetWithoutWaitingOrZombies) {
 
 TEST(TagsPdfButton, UnopenableSheetWarnsWithItsPath) {
     module_data_dir dir("unopenable");
-    fs::create_directory(dir.pdf_path()); // found, but nothing opens a folder as a PDF
+    fs::create_directories(dir.file("tags"));
+    fs::create_directory(dir.file(sheet)); // found, but nothing opens a folder as a PDF
     obs_properties_t *props = filter_get_properties(nullptr);
     const size_t mark = log_mark();
     EXPECT_FALSE(click_markers_button(props));
     obs_properties_destroy(props);
     EXPECT_EQ(count_log_since(mark, LOG_WARNING,
-                              "Pinvale: failed to open tags PDF: " + dir.pdf_path().string()),
+                              "Pinvale: failed to open tags PDF: " + dir.file(sheet).string()),
               1u);
     EXPECT_FALSE(open_request_pending());
 }
