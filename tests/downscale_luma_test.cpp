@@ -263,6 +263,77 @@ TEST(LumaRowKernels, EveryKernelSetMatchesTheLayoutRule) {
     }
 }
 
+// The general-width gathers of each kernel set, planned as the downscaler plans them, on the first
+// and the last chunk of a row whose last byte sits against a guard page.
+TEST(LumaRowKernels, EveryKernelSetGathersLikeTheRule) {
+    struct widths {
+        int32_t source, destination;
+    };
+    const widths cases[] = {{1280, 960}, {1920, 1440}, {3840, 2560}, {40, 30},
+                            {300, 100},  {301, 97},    {17, 5},      {3, 7},
+                            {1000, 999}, {64, 17},     {2000, 450},  {4000, 600}};
+    struct sampling {
+        const char *name;
+        int32_t sample_bytes;
+        int32_t even, odd; // luma bytes of 4:2:2 pairs; -1 for one byte or one 4-byte pixel each
+    };
+    const sampling samplings[] = {{"plane8", 1, -1, -1},
+                                  {"packed32", 4, -1, -1},
+                                  {"yuy2", 1, 0, 2},
+                                  {"uyvy", 1, 1, 3},
+                                  {"swapped pair", 1, 3, 0}};
+    std::mt19937 random(3);
+    for (const luma_row_kernels *kernels : supported_row_kernels()) {
+        SCOPED_TRACE(kernels->name);
+        for (const widths &w : cases) {
+            for (const sampling &how : samplings) {
+                SCOPED_TRACE(std::string(how.name) + " " + std::to_string(w.source) + " to " +
+                             std::to_string(w.destination));
+                const bool pairs = how.even >= 0;
+                const int64_t bytes = pairs                   ? 4 * ((int64_t{w.source} + 1) / 2)
+                                      : how.sample_bytes == 4 ? 4 * int64_t{w.source}
+                                                              : w.source;
+                guarded_buffer row(static_cast<size_t>(bytes), guarded_buffer::guard::after);
+                ASSERT_TRUE(row.ok());
+                for (size_t i = 0; i < row.size(); ++i) {
+                    row.data()[i] = static_cast<uint8_t>(random());
+                }
+                const int32_t count = std::min(w.destination, table_columns);
+                for (const int32_t first : {0, w.destination - count}) {
+                    std::vector<uint32_t> offsets(static_cast<size_t>(count));
+                    for (int32_t i = 0; i < count; ++i) {
+                        const int64_t sx = int64_t{first + i} * w.source / w.destination;
+                        offsets[i] = static_cast<uint32_t>(
+                            pairs ? 4 * (sx / 2) + (sx % 2 == 0 ? how.even : how.odd)
+                                  : sx * how.sample_bytes);
+                    }
+                    shuffle_plan plan;
+                    const shuffle_plan *planned =
+                        kernels->shuffles && build_shuffle_plan(plan, offsets.data(), count,
+                                                                how.sample_bytes, bytes)
+                            ? &plan
+                            : nullptr;
+                    std::vector<uint8_t> dst(static_cast<size_t>(count) + 1, 0xEE);
+                    if (how.sample_bytes == 4) {
+                        kernels->gather_packed32(dst.data(), row.data(), offsets.data(), count,
+                                                 planned, rgb_weights);
+                    } else {
+                        kernels->gather_bytes(dst.data(), row.data(), offsets.data(), count,
+                                              planned);
+                    }
+                    for (int32_t i = 0; i < count; ++i) {
+                        const uint8_t *at = row.data() + offsets[i];
+                        const uint8_t expected =
+                            how.sample_bytes == 4 ? reference_luma(LUMA_RGBA, at, 0) : *at;
+                        ASSERT_EQ(dst[i], expected) << "column " << first + i;
+                    }
+                    EXPECT_EQ(dst[count], 0xEE);
+                }
+            }
+        }
+    }
+}
+
 TEST(DownscaleLuma, ColourWeightsGiveTheKnownGreys) {
     struct colour {
         uint8_t r, g, b;

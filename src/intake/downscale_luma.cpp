@@ -19,9 +19,6 @@ namespace {
 constexpr int32_t max_packed32_width = 536'870'911;
 constexpr int32_t max_packed422_width = 1'073'741'823;
 
-// Columns per offset table: bounded so the table lives on the stack of the host's frame thread.
-constexpr int32_t table_columns = 2048;
-
 // `row_bytes` is the least source pitch that holds one row, formed in 64 bits by the caller.
 bool arguments_fit(const uint8_t *dst, int32_t dst_width, int32_t dst_height, int32_t dst_stride,
                    const uint8_t *src, int32_t src_width, int32_t src_height, int32_t src_linesize,
@@ -88,46 +85,44 @@ column_map column_map_for(int32_t src_width, int32_t dst_width) {
 }
 
 // General widths: the byte offset of each sampled column within a source row, a chunk of columns
-// at a time; `gather` fills one destination row chunk from them.
+// at a time; `gather` fills one destination row chunk from them. Where the kernels shuffle, each
+// chunk is planned once for all rows; `sample_bytes` is 1 for byte samples, 4 for 4-byte pixels
+// and 0 for no plan.
 template <typename ByteOffset, typename Gather>
 void downscale_by_table(uint8_t *dst, int32_t dst_width, int32_t dst_height, int32_t dst_stride,
                         const uint8_t *src, int32_t src_width, int32_t src_height,
-                        int32_t src_linesize, bool flip, ByteOffset byte_offset, Gather gather) {
+                        int32_t src_linesize, bool flip, int64_t row_bytes, int32_t sample_bytes,
+                        ByteOffset byte_offset, Gather gather) {
     uint32_t offsets[table_columns];
+    shuffle_plan plan;
+    const bool shuffles = sample_bytes > 0 && fastest_row_kernels().shuffles;
     sample_walk columns(src_width, dst_width);
     for (int32_t x0 = 0; x0 < dst_width; x0 += table_columns) {
         const int32_t count = std::min(table_columns, dst_width - x0);
         for (int32_t i = 0; i < count; ++i) {
             offsets[i] = byte_offset(columns.next());
         }
+        const shuffle_plan *planned =
+            shuffles && build_shuffle_plan(plan, offsets, count, sample_bytes, row_bytes) ? &plan
+                                                                                          : nullptr;
         for_each_row(dst + x0, dst_height, dst_stride, src, src_height, src_linesize, flip,
                      [&](uint8_t *dst_row, const uint8_t *src_row) {
-                         gather(dst_row, src_row, offsets, count);
+                         gather(dst_row, src_row, offsets, count, planned);
                      });
     }
 }
 
-void gather_bytes(uint8_t *dst, const uint8_t *src, const uint32_t *offsets, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        dst[i] = src[offsets[i]];
-    }
-}
-
-template <luma_weights weights>
-void gather_weighted(uint8_t *dst, const uint8_t *src, const uint32_t *offsets, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        dst[i] = weighted_luma(src + offsets[i], weights);
-    }
+uint32_t plane8_offset(int64_t column) {
+    return static_cast<uint32_t>(column);
 }
 
 uint32_t packed32_offset(int64_t column) {
     return static_cast<uint32_t>(4 * column);
 }
 
-template <luma_weights weights>
 void downscale_weighted(uint8_t *dst, int32_t dst_width, int32_t dst_height, int32_t dst_stride,
                         const uint8_t *src, int32_t src_width, int32_t src_height,
-                        int32_t src_linesize, bool flip) {
+                        int32_t src_linesize, luma_weights weights, bool flip) {
     const luma_row_kernels &kernels = fastest_row_kernels();
     switch (column_map_for(src_width, dst_width)) {
     case column_map::copy:
@@ -144,7 +139,12 @@ void downscale_weighted(uint8_t *dst, int32_t dst_width, int32_t dst_height, int
         break;
     case column_map::table:
         downscale_by_table(dst, dst_width, dst_height, dst_stride, src, src_width, src_height,
-                           src_linesize, flip, packed32_offset, gather_weighted<weights>);
+                           src_linesize, flip, 4 * int64_t{src_width}, 4, packed32_offset,
+                           [&](uint8_t *dst_row, const uint8_t *src_row, const uint32_t *offsets,
+                               int32_t count, const shuffle_plan *planned) {
+                               kernels.gather_packed32(dst_row, src_row, offsets, count, planned,
+                                                       weights);
+                           });
         break;
     }
 }
@@ -173,9 +173,8 @@ bool downscale_plane8(uint8_t *dst, int32_t dst_width, int32_t dst_height, int32
                      });
         break;
     case column_map::table:
-        downscale_by_table(
-            dst, dst_width, dst_height, dst_stride, src, src_width, src_height, src_linesize, flip,
-            [](int64_t column) { return static_cast<uint32_t>(column); }, gather_bytes);
+        downscale_by_table(dst, dst_width, dst_height, dst_stride, src, src_width, src_height,
+                           src_linesize, flip, src_width, 1, plane8_offset, kernels.gather_bytes);
         break;
     }
     return true;
@@ -186,21 +185,19 @@ bool downscale_packed32(uint8_t *dst, int32_t dst_width, int32_t dst_height, int
                         int32_t src_linesize, luma_sampler sampler, bool flip) {
     if (sampler == nullptr || src_width > max_packed32_width ||
         !arguments_fit(dst, dst_width, dst_height, dst_stride, src, src_width, src_height,
-                       src_linesize, 4 * static_cast<int64_t>(src_width))) {
+                       src_linesize, 4 * int64_t{src_width})) {
         return false;
     }
     // The two known samplers run inline (and vectorised); any other goes through its pointer.
-    if (sampler == luma_from_bgr) {
-        downscale_weighted<bgr_weights>(dst, dst_width, dst_height, dst_stride, src, src_width,
-                                        src_height, src_linesize, flip);
-    } else if (sampler == luma_from_rgb) {
-        downscale_weighted<rgb_weights>(dst, dst_width, dst_height, dst_stride, src, src_width,
-                                        src_height, src_linesize, flip);
+    if (sampler == luma_from_bgr || sampler == luma_from_rgb) {
+        downscale_weighted(dst, dst_width, dst_height, dst_stride, src, src_width, src_height,
+                           src_linesize, sampler == luma_from_bgr ? bgr_weights : rgb_weights,
+                           flip);
     } else {
         downscale_by_table(dst, dst_width, dst_height, dst_stride, src, src_width, src_height,
-                           src_linesize, flip, packed32_offset,
+                           src_linesize, flip, 4 * int64_t{src_width}, 0, packed32_offset,
                            [sampler](uint8_t *dst_row, const uint8_t *src_row,
-                                     const uint32_t *offsets, int32_t count) {
+                                     const uint32_t *offsets, int32_t count, const shuffle_plan *) {
                                for (int32_t i = 0; i < count; ++i) {
                                    dst_row[i] = sampler(src_row + offsets[i]);
                                }
@@ -212,10 +209,11 @@ bool downscale_packed32(uint8_t *dst, int32_t dst_width, int32_t dst_height, int
 bool downscale_packed422(uint8_t *dst, int32_t dst_width, int32_t dst_height, int32_t dst_stride,
                          const uint8_t *src, int32_t src_width, int32_t src_height,
                          int32_t src_linesize, int32_t even_offset, int32_t odd_offset, bool flip) {
+    const int64_t row_bytes = 4 * ((int64_t{src_width} + 1) / 2);
     if (even_offset < 0 || even_offset > 3 || odd_offset < 0 || odd_offset > 3 ||
         src_width > max_packed422_width ||
         !arguments_fit(dst, dst_width, dst_height, dst_stride, src, src_width, src_height,
-                       src_linesize, 4 * ((static_cast<int64_t>(src_width) + 1) / 2))) {
+                       src_linesize, row_bytes)) {
         return false;
     }
     const luma_row_kernels &kernels = fastest_row_kernels();
@@ -237,11 +235,12 @@ bool downscale_packed422(uint8_t *dst, int32_t dst_width, int32_t dst_height, in
     case column_map::table:
         downscale_by_table(
             dst, dst_width, dst_height, dst_stride, src, src_width, src_height, src_linesize, flip,
+            row_bytes, 1,
             [even_offset, odd_offset](int64_t column) {
                 const int64_t within = (column & 1) != 0 ? odd_offset : even_offset;
                 return static_cast<uint32_t>(4 * (column >> 1) + within);
             },
-            gather_bytes);
+            kernels.gather_bytes);
         break;
     }
     return true;

@@ -235,6 +235,91 @@ PINVALER_AVX2 void copy_packed422_avx2(uint8_t *dst, const uint8_t *src, int32_t
                         odd_offset);
 }
 
+// The sampled bytes of one planned block, in order.
+template <int windows>
+PINVALER_AVX2 inline __m128i shuffle_block(const uint8_t *src, const shuffle_plan &plan,
+                                           int32_t block) {
+    const uint8_t *p = src + plan.base[block];
+    __m128i gathered = _mm_shuffle_epi8(load16(p), load16(plan.masks[block][0]));
+    for (int w = 1; w < windows; ++w) {
+        gathered = _mm_or_si128(gathered,
+                                _mm_shuffle_epi8(load16(p + 16 * w), load16(plan.masks[block][w])));
+    }
+    return gathered;
+}
+
+template <int windows>
+PINVALER_AVX2 int32_t shuffle_bytes_avx2(uint8_t *dst, const uint8_t *src,
+                                         const shuffle_plan &plan) {
+    for (int32_t b = 0; b < plan.blocks; ++b) {
+        store16(dst + 16 * b, shuffle_block<windows>(src, plan, b));
+    }
+    return 16 * plan.blocks;
+}
+
+// Blocks of four 4-byte pixels, four blocks to a store.
+template <int windows>
+PINVALER_AVX2 int32_t shuffle_packed32_avx2(uint8_t *dst, const uint8_t *src,
+                                            const shuffle_plan &plan, luma_weights weights) {
+    const __m128i outer = outer_weights_sse2(weights);
+    const __m128i middle = middle_weight_sse2(weights);
+    int32_t b = 0;
+    for (; b + 4 <= plan.blocks; b += 4) {
+        store16(
+            dst + 4 * b,
+            pack_dwords_sse2(luma4_sse2(shuffle_block<windows>(src, plan, b), outer, middle),
+                             luma4_sse2(shuffle_block<windows>(src, plan, b + 1), outer, middle),
+                             luma4_sse2(shuffle_block<windows>(src, plan, b + 2), outer, middle),
+                             luma4_sse2(shuffle_block<windows>(src, plan, b + 3), outer, middle)));
+    }
+    return 4 * b;
+}
+
+PINVALER_AVX2 void gather_bytes_avx2(uint8_t *dst, const uint8_t *src, const uint32_t *offsets,
+                                     int32_t count, const shuffle_plan *plan) {
+    int32_t done = 0;
+    switch (plan != nullptr ? plan->windows : 0) {
+    case 1:
+        done = shuffle_bytes_avx2<1>(dst, src, *plan);
+        break;
+    case 2:
+        done = shuffle_bytes_avx2<2>(dst, src, *plan);
+        break;
+    case 3:
+        done = shuffle_bytes_avx2<3>(dst, src, *plan);
+        break;
+    case 4:
+        done = shuffle_bytes_avx2<4>(dst, src, *plan);
+        break;
+    default:
+        break;
+    }
+    gather_bytes_portable(dst + done, src, offsets + done, count - done, nullptr);
+}
+
+PINVALER_AVX2 void gather_packed32_avx2(uint8_t *dst, const uint8_t *src, const uint32_t *offsets,
+                                        int32_t count, const shuffle_plan *plan,
+                                        luma_weights weights) {
+    int32_t done = 0;
+    switch (plan != nullptr ? plan->windows : 0) {
+    case 1:
+        done = shuffle_packed32_avx2<1>(dst, src, *plan, weights);
+        break;
+    case 2:
+        done = shuffle_packed32_avx2<2>(dst, src, *plan, weights);
+        break;
+    case 3:
+        done = shuffle_packed32_avx2<3>(dst, src, *plan, weights);
+        break;
+    case 4:
+        done = shuffle_packed32_avx2<4>(dst, src, *plan, weights);
+        break;
+    default:
+        break;
+    }
+    gather_packed32_portable(dst + done, src, offsets + done, count - done, nullptr, weights);
+}
+
 constexpr luma_row_kernels sse2_kernels{
     "sse2",
     halve_plane8_sse2,
@@ -242,6 +327,9 @@ constexpr luma_row_kernels sse2_kernels{
     copy_packed32_sse2,
     halve_packed422_sse2,
     copy_packed422_sse2,
+    false,
+    gather_bytes_portable,
+    gather_packed32_portable,
 };
 
 constexpr luma_row_kernels avx2_kernels{
@@ -251,6 +339,9 @@ constexpr luma_row_kernels avx2_kernels{
     copy_packed32_avx2,
     halve_packed422_avx2,
     copy_packed422_avx2,
+    true,
+    gather_bytes_avx2,
+    gather_packed32_avx2,
 };
 
 struct kernel_list {
