@@ -1,0 +1,13 @@
+#pragma once
+
+#include <obs-module.h>
+
+// The callbacks of the filter type's table; each takes the instance as `data`.
+void *filter_create(obs_data_t *settings, obs_source_t *source);
+void filter_destroy(void *data);
+void filter_get_defaults(obs_data_t *settings);
+obs_properties_t *filter_get_properties(void *data);
+void filter_update(void *data, obs_data_t *settings);
+void video_tick(void *data, float seconds);
+void video_render(void *data, gs_effect_t *effect);
+obs_source_frame *filter_video(void *data, obs_source_frame *frame);
