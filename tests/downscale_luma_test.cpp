@@ -351,35 +351,6 @@ TEST(DownscaleLuma, ColourWeightsGiveTheKnownGreys) {
     }
 }
 
-// The same picture stored as BGRA, BGRX (any filler) and RGBA gives one grey image, on every path.
-TEST(DownscaleLuma, ColourByteOrdersAgree) {
-    std::mt19937 random(5);
-    for (const std::pair<int32_t, int32_t> &size : {std::pair{48, 20}, {24, 10}, {35, 13}}) {
-        const int32_t dst_width = size.first, dst_height = size.second;
-        const int32_t width = 48, height = 20, linesize = 4 * width;
-        std::vector<uint8_t> bgra(static_cast<size_t>(linesize) * height);
-        std::vector<uint8_t> bgrx(bgra.size()), rgba(bgra.size());
-        for (size_t i = 0; i < bgra.size(); i += 4) {
-            for (int k = 0; k < 4; ++k) {
-                bgra[i + k] = static_cast<uint8_t>(random());
-            }
-            bgrx[i] = bgra[i], bgrx[i + 1] = bgra[i + 1], bgrx[i + 2] = bgra[i + 2];
-            bgrx[i + 3] = static_cast<uint8_t>(random());
-            rgba[i] = bgra[i + 2], rgba[i + 1] = bgra[i + 1], rgba[i + 2] = bgra[i];
-            rgba[i + 3] = 0;
-        }
-        auto convert = [&](luma_layout layout, const std::vector<uint8_t> &src) {
-            std::vector<uint8_t> dst(static_cast<size_t>(dst_width) * dst_height);
-            EXPECT_TRUE(downscale_luma(layout, dst.data(), dst_width, dst_height, dst_width,
-                                       src.data(), width, height, linesize, false));
-            return dst;
-        };
-        const std::vector<uint8_t> from_bgra = convert(LUMA_BGRA, bgra);
-        EXPECT_EQ(convert(LUMA_BGRX, bgrx), from_bgra);
-        EXPECT_EQ(convert(LUMA_RGBA, rgba), from_bgra);
-    }
-}
-
 // Inlining the known samplers must not change what the pointer would give; any other sampler is
 // called once per destination pixel.
 TEST(DownscaleLuma, OtherSamplersGoThroughThePointer) {
