@@ -1,6 +1,10 @@
 #include "frame_convert.h"
 
+#include "intake/downscale_luma.h"
+#include "intake/luma_layout.h"
+
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -50,42 +54,14 @@ bool detection_luma(const feed_frame &frame, int32_t detect_width, grey_image &o
     const AVFrame *in = frame.frame;
     const int32_t w = in->width;
     const int32_t h = in->height;
-    if (w < 1 || h < 1)
+    const std::optional<luma_layout> layout = luma_layout_for_format(frame.format);
+    if (w < 1 || h < 1 || !layout)
         return false;
     const int32_t dw = std::min(w, std::max(detect_width, 1));
     const int32_t dh = std::max<int32_t>(1, static_cast<int32_t>(static_cast<int64_t>(dw) * h / w));
     out.width = dw;
     out.height = dh;
     out.pixels.resize(static_cast<size_t>(dw) * dh);
-    const uint8_t *plane = in->data[0];
-    for (int32_t y = 0; y < dh; ++y) {
-        const uint8_t *row =
-            plane + static_cast<ptrdiff_t>(static_cast<int64_t>(y) * h / dh) * in->linesize[0];
-        uint8_t *dst = out.pixels.data() + static_cast<size_t>(y) * dw;
-        for (int32_t x = 0; x < dw; ++x) {
-            const int32_t sx = static_cast<int32_t>(static_cast<int64_t>(x) * w / dw);
-            switch (frame.format) {
-            case VIDEO_FORMAT_BGRA:
-            case VIDEO_FORMAT_BGRX:
-                dst[x] = static_cast<uint8_t>(
-                    (77u * row[4 * sx + 2] + 150u * row[4 * sx + 1] + 29u * row[4 * sx]) >> 8);
-                break;
-            case VIDEO_FORMAT_RGBA:
-                dst[x] = static_cast<uint8_t>(
-                    (77u * row[4 * sx] + 150u * row[4 * sx + 1] + 29u * row[4 * sx + 2]) >> 8);
-                break;
-            case VIDEO_FORMAT_UYVY:
-                dst[x] = row[4 * (sx / 2) + (sx % 2 ? 3 : 1)];
-                break;
-            case VIDEO_FORMAT_YUY2:
-            case VIDEO_FORMAT_YVYU:
-                dst[x] = row[4 * (sx / 2) + (sx % 2 ? 2 : 0)];
-                break;
-            default:
-                dst[x] = row[sx];
-                break;
-            }
-        }
-    }
-    return true;
+    return downscale_luma(*layout, out.pixels.data(), dw, dh, dw, in->data[0], w, h,
+                          in->linesize[0], false);
 }

@@ -14,6 +14,10 @@
 #include <unistd.h>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace {
 
 std::atomic<bool> interrupted{false};
@@ -89,6 +93,8 @@ int main(int argc, char **argv) {
         std::printf("%s", preview_usage(program).c_str());
         return exit_ok;
     }
+    // The encoders' chatter is not for the user; their errors still show.
+    av_log_set_level(options.host_log ? AV_LOG_INFO : AV_LOG_ERROR);
     if (!options.check_file.empty())
         return check_media_file(options.check_file);
 
