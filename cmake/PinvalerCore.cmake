@@ -17,7 +17,12 @@ target_link_libraries(pinvaler_core
     PUBLIC OBS::libobs apriltag::apriltag Threads::Threads
     PRIVATE pinvaler_warnings)
 
-if(NOT WIN32 AND NOT APPLE)
+# Opening a file with the desktop's default application.
+if(APPLE)
+    target_link_libraries(pinvaler_core PUBLIC "-framework CoreFoundation" "-framework CoreServices")
+elseif(WIN32)
+    target_link_libraries(pinvaler_core PUBLIC shell32)
+else()
     pkg_check_modules(gio REQUIRED IMPORTED_TARGET gio-2.0)
     target_link_libraries(pinvaler_core PUBLIC PkgConfig::gio)
 endif()

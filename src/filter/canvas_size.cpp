@@ -1,17 +1,18 @@
 #include "filter/canvas_size.h"
 #include "platform/threads.h"
 
-void publish_canvas_size(filter_instance *instance) {
+canvas_size host_canvas_size() {
     obs_video_info info{};
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (obs_get_video_info(&info)) {
-        width = info.base_width;
-        height = info.base_height;
-    }
+    if (!obs_get_video_info(&info))
+        return {0, 0};
+    return {info.base_width, info.base_height};
+}
+
+void publish_canvas_size(filter_instance *instance) {
+    const canvas_size canvas = host_canvas_size();
     if (!instance->frame_mutex_ready)
         return;
     mutex_lock lock(instance->frame_mutex);
-    instance->canvas_width = width;
-    instance->canvas_height = height;
+    instance->canvas_width = canvas.width;
+    instance->canvas_height = canvas.height;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filter/settings.h"
+#include "zoom/zoom_smoothing.h"
 
 #include <apriltag.h>
 #include <cstdint>
@@ -59,15 +60,7 @@ struct filter_instance {
     int32_t target_frame_width;
     int32_t target_frame_height;
 
-    // Zoom state: only the tick touches it. Its rectangle is in pixels of a
-    // frame of zoom_frame_width x zoom_frame_height.
-    bool zoom_valid;
-    float zoom_center_x;
-    float zoom_center_y;
-    float zoom_width;
-    float zoom_height;
-    int32_t zoom_frame_width;
-    int32_t zoom_frame_height;
+    zoom_state zoom; // only the tick touches it
 
     bool tags_lost;              // frame mutex
     bool both_tags_seen;         // frame mutex
@@ -96,13 +89,9 @@ struct filter_instance {
     detection_frame input_frame; // frame mutex
     detection_frame work_frame;  // worker only
 
-    pthread_mutex_t render_mutex; // guards the crop parameters
+    pthread_mutex_t render_mutex; // guards crop
     bool render_mutex_ready;
-    float crop_scale_x;
-    float crop_scale_y;
-    float crop_offset_x;
-    float crop_offset_y;
-    float crop_visibility;
+    crop_parameters crop; // written by the tick, drawn by the render
 
     apriltag_detector_t *detector;
     apriltag_family_t *family;

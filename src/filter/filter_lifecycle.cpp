@@ -71,11 +71,7 @@ void *filter_create(obs_data_t *settings, obs_source_t *source) {
 
     instance->perf_from_env = perf_env_value_set(std::getenv("PINVALER_PERF"));
 
-    instance->crop_scale_x = 1.0f;
-    instance->crop_scale_y = 1.0f;
-    instance->crop_offset_x = 0.0f;
-    instance->crop_offset_y = 0.0f;
-    instance->crop_visibility = 1.0f;
+    instance->crop = identity_crop();
     instance->frame_usable = true;
 
     // After the environment read: the reader folds perf_from_env into the snapshot.

@@ -17,3 +17,8 @@ inline constexpr char key_max_hamming[] = "max_hamming";
 inline constexpr char key_quad_sigma[] = "quad_sigma";
 inline constexpr char key_refine_edges[] = "refine_edges";
 inline constexpr char key_decode_sharpening[] = "decode_sharpening";
+
+// Panel entries that store no value of their own.
+inline constexpr char key_detection_help[] = "detection_help";
+inline constexpr char key_open_tags_pdf[] = "open_tags_pdf";
+inline constexpr char key_hide_without_both_help[] = "hide_without_both_help";

@@ -13,14 +13,10 @@ void video_render(void *data, gs_effect_t *) {
         return;
     }
 
-    float scale_x, scale_y, offset_x, offset_y, visibility;
+    crop_parameters crop;
     {
         mutex_lock lock(instance->render_mutex);
-        scale_x = instance->crop_scale_x;
-        scale_y = instance->crop_scale_y;
-        offset_x = instance->crop_offset_x;
-        offset_y = instance->crop_offset_y;
-        visibility = instance->crop_visibility;
+        crop = instance->crop;
     }
 
     if (!obs_source_process_filter_begin(instance->source, GS_RGBA, OBS_NO_DIRECT_RENDERING)) {
@@ -29,10 +25,10 @@ void video_render(void *data, gs_effect_t *) {
     }
     vec2 mul;
     vec2 add;
-    vec2_set(&mul, scale_x, scale_y);
-    vec2_set(&add, offset_x, offset_y);
+    vec2_set(&mul, crop.crop_scale_x, crop.crop_scale_y);
+    vec2_set(&add, crop.crop_offset_x, crop.crop_offset_y);
     gs_effect_set_vec2(instance->param_mul_val, &mul);
     gs_effect_set_vec2(instance->param_add_val, &add);
-    gs_effect_set_float(instance->param_visibility, visibility);
+    gs_effect_set_float(instance->param_visibility, crop.crop_visibility);
     obs_source_process_filter_end(instance->source, instance->crop_effect, 0, 0);
 }

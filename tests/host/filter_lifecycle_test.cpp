@@ -1,6 +1,7 @@
 // Create and destroy, through the real host and directly, including failures part-way.
 #include "filter_fixture.h"
 #include "host_environment.h"
+#include "module_data_dir.h"
 #include "module/module_entry.h"
 
 #include <cstdlib>
@@ -60,8 +61,8 @@ TEST(FilterLifecycle, HostCreatesAWorkingInstanceAndDestroysItWithoutTrace) {
     EXPECT_EQ(instance->detector->decode_sharpening, 0.25);
     EXPECT_EQ(instance->detector->qtp.deglitch, 0);
     EXPECT_EQ(instance->detector->qtp.min_white_black_diff, 5);
-    EXPECT_EQ(instance->crop_scale_x, 1.0f);
-    EXPECT_EQ(instance->crop_visibility, 1.0f);
+    EXPECT_EQ(instance->crop.crop_scale_x, 1.0f);
+    EXPECT_EQ(instance->crop.crop_visibility, 1.0f);
     EXPECT_TRUE(instance->frame_usable);
     EXPECT_EQ(instance->canvas_width, host_setup::canvas_width);
     EXPECT_EQ(instance->canvas_height, host_setup::canvas_height);
@@ -100,38 +101,7 @@ TEST(FilterLifecycle, CircleFamilyChosenAtCreate) {
     EXPECT_STREQ(instance->family->name, "tagCircle21h7");
 }
 
-// A data folder of our own, for effect files that must make create fail.
-class broken_data_dir {
-public:
-    broken_data_dir(const char *effect_text, const std::string &name) {
-        root_ =
-            fs::temp_directory_path() / ("pinvaler-data-" + std::to_string(getpid()) + "-" + name);
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        if (effect_text) {
-            fs::create_directories(root_ / "effects");
-            std::ofstream(root_ / "effects" / "pinvaler.effect") << effect_text;
-        }
-    }
-    ~broken_data_dir() {
-        obs_module_set_pointer(loaded_module());
-        fs::remove_all(root_);
-    }
-    std::string effect_path() const { return (root_ / "effects" / "pinvaler.effect").string(); }
-    std::string root() const { return root_.string(); }
-
-private:
-    fs::path root_;
-};
-
-// The tests' copy of the module code looks its data files up through a module
-// whose data folder is the broken one.
-obs_module_t *module_with_data(const std::string &root) {
-    obs_module_t *module = nullptr;
-    if (obs_open_module(&module, PINVALER_MODULE_PATH, root.c_str()) != MODULE_SUCCESS)
-        return nullptr;
-    return module;
-}
+const std::string effect_file = "effects/pinvaler.effect";
 
 struct create_failure_case {
     const char *name;
@@ -166,10 +136,10 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
         for (size_t index = 0; index < std::size(cases); ++index) {
             const create_failure_case &c = cases[index];
             SCOPED_TRACE(c.name);
-            broken_data_dir dir(c.effect_text, std::to_string(index));
-            obs_module_t *module = module_with_data(dir.root());
-            ASSERT_NE(module, nullptr);
-            obs_module_set_pointer(module);
+            module_data_dir dir("effect-" + std::to_string(index));
+            if (c.effect_text)
+                dir.write(effect_file, c.effect_text);
+            const std::string effect_path = dir.file(effect_file).string();
 
             const int threads_before = process_thread_count();
             const long allocs_before = bnum_allocs();
@@ -189,7 +159,7 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
             if (std::string(c.errors[0]) == "@PREFIX@") {
                 ASSERT_EQ(errors.size(), 1u);
                 const std::string prefix =
-                    "Pinvale: failed to load crop effect " + dir.effect_path() + ": ";
+                    "Pinvale: failed to load crop effect " + effect_path + ": ";
                 EXPECT_EQ(errors[0].rfind(prefix, 0), 0u) << errors[0];
                 EXPECT_GT(errors[0].size(), prefix.size()) << "the loader's error text is shown";
                 continue;
@@ -197,12 +167,9 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
             std::vector<std::string> expected = c.errors;
             for (std::string &line : expected)
                 if (const size_t at = line.find("@PATH@"); at != std::string::npos)
-                    line.replace(at, 6, dir.effect_path());
+                    line.replace(at, 6, effect_path);
             EXPECT_EQ(errors, expected);
         }
-    // The real module's own pointer was moved by the openings above; give it back its data.
-    ASSERT_NE(module_with_data(PINVALER_DATA_DIR), nullptr);
-    obs_module_set_pointer(loaded_module());
 }
 
 } // namespace
