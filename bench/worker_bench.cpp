@@ -1,6 +1,7 @@
 // The worker's own work around a detection (frame copy, selection, geometry,
 // publication) against the bare detection on the same frame, and detection
 // time by family, detection width and thread count.
+#include "bench_instance.h"
 #include "detect/crop_geometry.h"
 #include "detect/detector_pass.h"
 #include "detect/detector_setup.h"
@@ -35,19 +36,16 @@ const gray_image &pair_picture(int32_t family_kind, int width) {
     return found->second;
 }
 
-// A record with what a pass needs and nothing of the host's: no graphics,
-// no worker thread. The benchmark itself plays the worker.
+// The benchmarks' plain record plus the detector: no graphics, no worker
+// thread. The benchmark itself plays the worker.
 class bench_instance {
 public:
     bench_instance(int32_t family_kind, int32_t threads, const gray_image &picture) {
-        in_ = static_cast<filter_instance *>(bzalloc(sizeof(filter_instance)));
-        in_->config_mutex_ready = mutex_init(&in_->config_mutex);
-        in_->frame_mutex_ready = mutex_init(&in_->frame_mutex);
-        in_->detector_mutex_ready = mutex_init(&in_->detector_mutex);
-        in_->perf_mutex_ready = mutex_init(&in_->perf_mutex);
-        in_->settings = default_settings_snapshot;
-        in_->settings.tag_family = family_kind;
+        settings_snapshot settings = default_settings_snapshot;
+        settings.tag_family = family_kind;
+        in_ = make_bench_instance(settings);
         in_->worker_running = true;
+        in_->detector_mutex_ready = mutex_init(&in_->detector_mutex);
         in_->family = create_tag_family(family_kind);
         in_->detector = apriltag_detector_create();
         apriltag_detector_add_family(in_->detector, in_->family);
@@ -66,15 +64,11 @@ public:
         f.sequence = 1;
     }
     ~bench_instance() {
-        bfree(in_->input_frame.data);
         bfree(in_->work_frame.data);
         apriltag_detector_destroy(in_->detector);
         destroy_tag_family(in_->family, in_->settings.tag_family);
-        mutex_destroy(&in_->config_mutex);
-        mutex_destroy(&in_->frame_mutex);
         mutex_destroy(&in_->detector_mutex);
-        mutex_destroy(&in_->perf_mutex);
-        bfree(in_);
+        free_bench_instance(in_);
     }
     bench_instance(const bench_instance &) = delete;
     bench_instance &operator=(const bench_instance &) = delete;

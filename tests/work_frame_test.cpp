@@ -108,21 +108,6 @@ TEST(WorkFrameCopy, RefusedInputLeavesTheWorkFrameAsItWas) {
     }
 }
 
-TEST(EnsureWorkFrame, NewBufferIsZeroedWithItsNumbersReset) {
-    frames f;
-    f.input = make_input(8, 4, 5, 1);
-    ASSERT_TRUE(copy_detection_frame(f.work, f.input));
-    ASSERT_TRUE(ensure_work_frame(f.work, 8, 4));
-    EXPECT_EQ(f.work.sequence, 5u) << "a buffer that fits is kept with its numbers";
-
-    ASSERT_TRUE(ensure_work_frame(f.work, 6, 3));
-    EXPECT_EQ(f.work.sequence, 0u);
-    EXPECT_EQ(f.work.source_width, 0);
-    EXPECT_EQ(f.work.source_height, 0);
-    EXPECT_EQ(f.work.stride, 6);
-    EXPECT_EQ(pixels(f.work), std::vector<uint8_t>(18, 0));
-}
-
 // A record with only what the take needs.
 struct take_record {
     filter_instance instance{};

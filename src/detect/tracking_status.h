@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detect/crop_geometry.h"
+#include "filter/canvas_size.h"
 #include "filter/filter_instance.h"
 
 #include <cstdint>
@@ -18,11 +19,6 @@ struct tracking_status {
 // pass that loses the tags; with one tag the last crop stays in force.
 tracking_status status_after_pass(const tracking_status &before, bool any_tag, bool both_tags,
                                   uint64_t now_ns);
-
-struct canvas_size {
-    uint32_t width;
-    uint32_t height;
-};
 
 // Publishes the status of a pass under the frame mutex and returns the host's
 // canvas size read in the same critical section, for the crop's aspect.

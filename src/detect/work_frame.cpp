@@ -1,30 +1,11 @@
 #include "detect/work_frame.h"
+#include "intake/detection_frame.h"
 #include "platform/threads.h"
 
 #include <cstring>
-#include <limits>
-
-bool ensure_work_frame(detection_frame &frame, int32_t width, int32_t height) {
-    if (width < 1 || height < 1)
-        return false;
-    const uint64_t w = static_cast<uint64_t>(width);
-    const uint64_t h = static_cast<uint64_t>(height);
-    if (h > std::numeric_limits<uint64_t>::max() / w)
-        return false;
-    if (frame.data && frame.width == width && frame.height == height && frame.stride == width)
-        return true;
-    if (w * h > std::numeric_limits<size_t>::max())
-        return false;
-    auto *data = static_cast<uint8_t *>(bzalloc(static_cast<size_t>(w * h)));
-    if (!data)
-        return false;
-    bfree(frame.data);
-    frame = detection_frame{data, width, height, width, 0, 0, 0};
-    return true;
-}
 
 bool copy_detection_frame(detection_frame &work, const detection_frame &input) {
-    if (!input.data || !ensure_work_frame(work, input.width, input.height))
+    if (!input.data || !ensure_detection_frame(&work, input.width, input.height))
         return false;
     // A detection frame is tightly packed, so the picture is one block.
     std::memcpy(work.data, input.data,

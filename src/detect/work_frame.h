@@ -2,15 +2,9 @@
 
 #include "filter/filter_instance.h"
 
-// Makes `frame` hold a zero-filled width x height buffer. A buffer that
-// already fits is kept with its contents and numbers; a new one replaces it
-// only once allocated, with sources and sequence reset to 0. False, and the
-// frame unchanged, for a size below 1 or too large to count, or when the
-// allocation fails. The same rule sizes the intake's input frame.
-bool ensure_work_frame(detection_frame &frame, int32_t width, int32_t height);
-
 // Copies the input's picture, source size and sequence into the work frame.
-// False, with the work frame unchanged, when that cannot be done.
+// The buffer is sized by the intake's own rule, so it is reused while the
+// size stays. False, with the work frame unchanged, when that cannot be done.
 bool copy_detection_frame(detection_frame &work, const detection_frame &input);
 
 // Takes the newest published frame into the worker's work frame when there is
