@@ -87,13 +87,74 @@ void register_feed_source() {
     obs_register_source(&info);
 }
 
+using exchange = host_session::exchange;
+
+// Graphics thread, before the sources tick.
 void on_tick(void *data, float) {
     auto *session = static_cast<host_session *>(data);
+    std::lock_guard<std::mutex> lock(session->exchange_mutex);
+    if (session->state != exchange::queued)
+        return;
+    obs_source_output_video(session->feed, &session->queued_frame);
+    session->state = exchange::pushed;
+    session->exchange_signal.notify_all();
+}
+
+// Graphics thread, inside the graphics context, after the sources ticked.
+void on_draw(void *data, uint32_t, uint32_t) {
+    auto *session = static_cast<host_session *>(data);
     {
-        std::lock_guard<std::mutex> lock(session->tick_mutex);
-        ++session->ticks;
+        std::lock_guard<std::mutex> lock(session->exchange_mutex);
+        if (session->state != exchange::pushed)
+            return;
     }
-    session->tick_signal.notify_all();
+    rgba_image &out = session->readback;
+    if (out.width != session->render_width || out.height != session->render_height)
+        out = make_rgba_image(session->render_width, session->render_height);
+    bool read = false;
+    gs_texrender_reset(session->texrender);
+    if (gs_texrender_begin(session->texrender, static_cast<uint32_t>(session->render_width),
+                           static_cast<uint32_t>(session->render_height))) {
+        vec4 clear;
+        vec4_zero(&clear);
+        gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+        gs_ortho(0.0f, static_cast<float>(session->source_width), 0.0f,
+                 static_cast<float>(session->source_height), -100.0f, 100.0f);
+        gs_blend_state_push();
+        gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
+        obs_source_video_render(session->feed);
+        gs_blend_state_pop();
+        gs_texrender_end(session->texrender);
+        gs_stage_texture(session->stage, gs_texrender_get_texture(session->texrender));
+        uint8_t *pixels = nullptr;
+        uint32_t linesize = 0;
+        if (gs_stagesurface_map(session->stage, &pixels, &linesize)) {
+            const size_t row_bytes = static_cast<size_t>(session->render_width) * 4;
+            for (int32_t y = 0; y < session->render_height; ++y)
+                std::memcpy(out.row(y), pixels + static_cast<size_t>(y) * linesize, row_bytes);
+            gs_stagesurface_unmap(session->stage);
+            read = true;
+        }
+    }
+    std::lock_guard<std::mutex> lock(session->exchange_mutex);
+    session->state = read ? exchange::rendered : exchange::failed;
+    session->exchange_signal.notify_all();
+}
+
+bool wait_for_state(host_session &session, exchange wanted, std::string &error) {
+    std::unique_lock<std::mutex> lock(session.exchange_mutex);
+    const bool reached = session.exchange_signal.wait_for(lock, std::chrono::seconds(5), [&] {
+        return session.state == wanted || session.state == exchange::failed;
+    });
+    if (!reached) {
+        error = "the host stopped drawing";
+        return false;
+    }
+    if (session.state == exchange::failed) {
+        error = "the host could not render the filter";
+        return false;
+    }
+    return true;
 }
 
 std::string problems_since_start() {
@@ -180,7 +241,7 @@ bool start_host_session(host_session &session, const host_request &request,
     session.render_height = request.render_height;
     choose_canvas(request.source_width, request.source_height, session.canvas_width,
                   session.canvas_height);
-    // Ticks well above the frame rate, so that a pushed frame is taken up soon.
+    // Frames are pushed on a tick: ticks well above the frame rate keep that wait short.
     const int ticks_per_second =
         std::clamp(static_cast<int>(std::lround(av_q2d(request.source_rate) * 4.0)), 60, 240);
     obs_video_info video{};
@@ -251,6 +312,7 @@ bool start_host_session(host_session &session, const host_request &request,
     obs_source_inc_showing(session.feed);
     session.showing = true;
     obs_add_tick_callback(on_tick, &session);
+    obs_add_main_render_callback(on_draw, &session);
 
     obs_enter_graphics();
     session.texrender = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
@@ -283,8 +345,7 @@ bool start_host_session(host_session &session, const host_request &request,
     return true;
 }
 
-bool push_and_render(host_session &session, const feed_frame &frame, rgba_image &out,
-                     std::string &error) {
+bool push_frame(host_session &session, const feed_frame &frame, std::string &error) {
     const AVFrame *in = frame.frame;
     obs_source_frame host_frame = {};
     for (int i = 0; i < 4 && i < AV_NUM_DATA_POINTERS; ++i) {
@@ -299,60 +360,26 @@ bool push_and_render(host_session &session, const feed_frame &frame, rgba_image 
     video_format_get_parameters_for_format(
         frame.colorspace, frame.full_range ? VIDEO_RANGE_FULL : VIDEO_RANGE_PARTIAL, frame.format,
         host_frame.color_matrix, host_frame.color_range_min, host_frame.color_range_max);
-
-    uint64_t seen = 0;
     {
-        std::lock_guard<std::mutex> lock(session.tick_mutex);
-        seen = session.ticks;
+        std::lock_guard<std::mutex> lock(session.exchange_mutex);
+        session.queued_frame = host_frame;
+        session.state = exchange::queued;
     }
-    obs_source_output_video(session.feed, &host_frame);
-    {
-        // Tick callbacks run just before the sources tick: after the second one
-        // the source has taken up this frame.
-        std::unique_lock<std::mutex> lock(session.tick_mutex);
-        if (!session.tick_signal.wait_for(lock, std::chrono::seconds(5),
-                                          [&] { return session.ticks >= seen + 2; })) {
-            error = "the host stopped ticking";
-            return false;
-        }
-    }
+    return wait_for_state(session, exchange::pushed, error);
+}
 
-    if (out.width != session.render_width || out.height != session.render_height)
-        out = make_rgba_image(session.render_width, session.render_height);
-    bool read = false;
-    obs_enter_graphics();
-    gs_texrender_reset(session.texrender);
-    if (gs_texrender_begin(session.texrender, static_cast<uint32_t>(session.render_width),
-                           static_cast<uint32_t>(session.render_height))) {
-        vec4 clear;
-        vec4_zero(&clear);
-        gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
-        gs_ortho(0.0f, static_cast<float>(session.source_width), 0.0f,
-                 static_cast<float>(session.source_height), -100.0f, 100.0f);
-        gs_blend_state_push();
-        gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
-        obs_source_video_render(session.feed);
-        gs_blend_state_pop();
-        gs_texrender_end(session.texrender);
-        gs_stage_texture(session.stage, gs_texrender_get_texture(session.texrender));
-        uint8_t *data = nullptr;
-        uint32_t linesize = 0;
-        if (gs_stagesurface_map(session.stage, &data, &linesize)) {
-            const size_t row_bytes = static_cast<size_t>(session.render_width) * 4;
-            for (int32_t y = 0; y < session.render_height; ++y)
-                std::memcpy(out.row(y), data + static_cast<size_t>(y) * linesize, row_bytes);
-            gs_stagesurface_unmap(session.stage);
-            read = true;
-        }
-    }
-    obs_leave_graphics();
-    if (!read)
-        error = "the host could not render the filter";
-    return read;
+bool render_pushed(host_session &session, rgba_image &out, std::string &error) {
+    if (!wait_for_state(session, exchange::rendered, error))
+        return false;
+    std::lock_guard<std::mutex> lock(session.exchange_mutex);
+    std::swap(out, session.readback);
+    session.state = exchange::idle;
+    return true;
 }
 
 void stop_host_session(host_session &session) {
     if (session.started) {
+        obs_remove_main_render_callback(on_draw, &session);
         obs_remove_tick_callback(on_tick, &session);
         if (session.feed != nullptr && session.showing)
             obs_source_dec_showing(session.feed);

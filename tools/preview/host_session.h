@@ -25,9 +25,16 @@ struct host_session {
     int32_t render_width = 0, render_height = 0;
     uint32_t canvas_width = 0, canvas_height = 0;
 
-    std::mutex tick_mutex;
-    std::condition_variable tick_signal;
-    uint64_t ticks = 0;
+    // A frame goes to the host's graphics thread and comes back rendered: the
+    // tick callback pushes it, so the sources' tick right after takes it up,
+    // and the draw callback of the same round renders it. Rendered any later,
+    // the host would already have let go of it.
+    enum class exchange { idle, queued, pushed, rendered, failed };
+    std::mutex exchange_mutex;
+    std::condition_variable exchange_signal;
+    exchange state = exchange::idle;
+    obs_source_frame queued_frame = {};
+    rgba_image readback;
 
     std::vector<std::string> startup_lines; // what the host and the plug-in are, for the user
 };
@@ -45,10 +52,12 @@ struct host_request {
 bool start_host_session(host_session &session, const host_request &request,
                         const preview_options &options, std::string &error);
 
-// Hands one frame to the source, waits until the host has taken it up, renders
-// the source with its filter at the render size and reads the result back.
-bool push_and_render(host_session &session, const feed_frame &frame, rgba_image &out,
-                     std::string &error);
+// Hands one frame to the source and returns once the host has copied it, so
+// the caller may reuse the frame's buffers.
+bool push_frame(host_session &session, const feed_frame &frame, std::string &error);
+
+// The pushed frame as the source with its filter rendered it, at the render size.
+bool render_pushed(host_session &session, rgba_image &out, std::string &error);
 
 void stop_host_session(host_session &session);
 

@@ -134,39 +134,51 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     }
 
     rgba_image rendered;
+    bool rendered_waiting = false; // a read-back frame not yet in the spool
     feed_frame frame;
     const auto start = std::chrono::steady_clock::now();
     const double interval = 1.0 / av_q2d(feed.frame_rate);
     double first_time = -1.0;
     int status = exit_ok;
-    while (!interrupted.load()) {
-        if (!next_feed_frame(feed, frame, error))
-            break;
+    std::string feed_error; // decoding stopped early
+    bool have_frame = next_feed_frame(feed, frame, feed_error);
+    while (have_frame && !interrupted.load()) {
+        const double pushed_seconds = frame.seconds;
         if (first_time < 0.0)
-            first_time = frame.seconds;
+            first_time = pushed_seconds;
         if (!options.fast) {
             const auto due =
                 start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(frame.seconds - first_time));
+                            std::chrono::duration<double>(pushed_seconds - first_time));
             const auto now = std::chrono::steady_clock::now();
             if (now > due + std::chrono::duration<double>(interval))
                 ++result.late_frames;
             else
                 std::this_thread::sleep_until(due);
         }
-        if (!push_and_render(session, frame, rendered, error)) {
+        if (!push_frame(session, frame, error)) {
             status = fail(exit_failed, error);
             break;
         }
-        if (!write_video_frame(spool, rendered, error)) {
+        // While the host takes the frame up: keep the last one, make the next.
+        if (rendered_waiting && !write_video_frame(spool, rendered, error)) {
             status = fail(exit_output, error);
             break;
         }
+        rendered_waiting = false;
+        have_frame = next_feed_frame(feed, frame, feed_error);
+        if (!render_pushed(session, rendered, error)) {
+            status = fail(exit_failed, error);
+            break;
+        }
+        rendered_waiting = true;
         ++result.frames;
-        result.clip_seconds = frame.seconds - first_time + interval;
+        result.clip_seconds = pushed_seconds - first_time + interval;
         print_host_lines(bar);
         show_progress(bar, result.frames, feed.expected_frames, seconds_text(result.clip_seconds));
     }
+    if (status == exit_ok && rendered_waiting && !write_video_frame(spool, rendered, error))
+        status = fail(exit_output, error);
     result.wall_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     finish_progress(bar);
@@ -179,11 +191,11 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
         return status;
     if (interrupted.load())
         return exit_interrupted;
-    if (!error.empty()) {
+    if (!feed_error.empty()) {
         if (result.frames == 0)
-            return fail(exit_input, "the input could not be decoded: " + error);
+            return fail(exit_input, "the input could not be decoded: " + feed_error);
         std::fprintf(stderr, "pinvaler-preview: the input stops decoding after %d frames (%s)\n",
-                     result.frames, error.c_str());
+                     result.frames, feed_error.c_str());
     }
     if (result.frames == 0)
         return fail(exit_input, "the input holds no frames");
