@@ -10,7 +10,7 @@
 struct found_marker {
     bool found = false;
     float margin = 0.0f;
-    float side = 0.0f; // mean side of the black square
+    float side = 0.0f; // mean side of the detected square
     float corners[4][2] = {};
 };
 

@@ -130,7 +130,7 @@ rgba_image make_background(int32_t width, int32_t height) {
 // the library's picture leaves the rest of a circle marker black, but printed
 // it is paper.
 bool marker_modules(apriltag_family_t *family, int32_t id, std::vector<uint8_t> &dark,
-                    int32_t &black_first, int32_t &black_modules) {
+                    int32_t &quad_first, int32_t &quad_modules) {
     if (id < 0 || static_cast<uint32_t>(id) >= family->ncodes)
         return false;
     image_u8_t *image = apriltag_to_image(family, static_cast<uint32_t>(id));
@@ -139,9 +139,10 @@ bool marker_modules(apriltag_family_t *family, int32_t id, std::vector<uint8_t> 
     const int32_t size = static_cast<int32_t>(family->total_width);
     const int32_t square =
         static_cast<int32_t>(family->width_at_border) + (family->reversed_border ? 2 : 0);
-    black_first = (size - square) / 2;
-    black_modules = square;
+    const int32_t black_first = (size - square) / 2;
     const int32_t bit_offset = (size - static_cast<int32_t>(family->width_at_border)) / 2;
+    quad_first = bit_offset;
+    quad_modules = static_cast<int32_t>(family->width_at_border);
     std::vector<uint8_t> meaningful(static_cast<size_t>(size * size), 0);
     for (int32_t y = black_first; y < black_first + square; ++y)
         for (int32_t x = black_first; x < black_first + square; ++x)
@@ -333,8 +334,8 @@ bool make_synthetic_scene(int32_t width, int32_t height, double seconds, double 
         return false;
     }
     const bool drawn =
-        marker_modules(family, tag_id_a, scene.dark_a, scene.black_first, scene.black_modules) &&
-        marker_modules(family, tag_id_b, scene.dark_b, scene.black_first, scene.black_modules);
+        marker_modules(family, tag_id_a, scene.dark_a, scene.quad_first, scene.quad_modules) &&
+        marker_modules(family, tag_id_b, scene.dark_b, scene.quad_first, scene.quad_modules);
     scene.modules = static_cast<int32_t>(family->total_width);
     if (tag_family == 1)
         tagCircle21h7_destroy(family);
@@ -423,11 +424,11 @@ void render_scene_frame(const synthetic_scene &scene, int32_t index, rgba_image 
         scene_point sheet[4];
         project_sheet(centres[m][0], centres[m][1], side, pose, focal, sheet);
         draw_sheet(out, sheet, m == 0 ? scene.dark_a : scene.dark_b, scene.modules);
-        // Black square corners, through the same map as the sheet.
+        // The detector's square, through the same map as the sheet.
         const homography to_frame = square_to_quad(sheet);
-        const float a = static_cast<float>(paper_margin + scene.black_first) /
+        const float a = static_cast<float>(paper_margin + scene.quad_first) /
                         static_cast<float>(paper_modules);
-        const float b = static_cast<float>(paper_margin + scene.black_first + scene.black_modules) /
+        const float b = static_cast<float>(paper_margin + scene.quad_first + scene.quad_modules) /
                         static_cast<float>(paper_modules);
         const float unit[4][2] = {{a, a}, {b, a}, {b, b}, {a, b}};
         bool inside = true;

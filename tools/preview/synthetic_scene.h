@@ -18,8 +18,8 @@ struct scene_point {
     float x, y;
 };
 
-// Where a marker's black square was drawn: corners in the order of the
-// printed marker's top-left, top-right, bottom-right, bottom-left.
+// Where the square a detector locks onto was drawn: corners in the order of
+// the printed marker's top-left, top-right, bottom-right, bottom-left.
 struct scene_marker {
     bool in_frame; // the whole sheet lies inside the frame and nothing covers it
     scene_point corners[4];
@@ -42,8 +42,8 @@ struct synthetic_scene {
     rgba_image background;
 
     int32_t modules = 0;                 // the family's marker grid, in modules
-    int32_t black_first = 0;             // first module of the black square
-    int32_t black_modules = 0;           // side of the black square, in modules
+    int32_t quad_first = 0;   // first module of the square a detector finds (for circle
+    int32_t quad_modules = 0; // families the white square inside the black ring), and its side
     std::vector<uint8_t> dark_a, dark_b; // per module: 1 = printed black
 
     std::vector<double> key_times;
