@@ -25,14 +25,14 @@ rgba_image crop_like_the_filter(const rgba_image &in, float left, float top, flo
     rgba_image out = make_rgba_image(in.width, in.height);
     for (int32_t v = 0; v < out.height; ++v) {
         for (int32_t u = 0; u < out.width; ++u) {
-            const float x = (left + (static_cast<float>(u) + 0.5f) / static_cast<float>(out.width) *
-                                        width) *
-                                static_cast<float>(in.width) -
-                            0.5f;
-            const float y = (top + (static_cast<float>(v) + 0.5f) / static_cast<float>(out.height) *
-                                       height) *
-                                static_cast<float>(in.height) -
-                            0.5f;
+            const float x =
+                (left + (static_cast<float>(u) + 0.5f) / static_cast<float>(out.width) * width) *
+                    static_cast<float>(in.width) -
+                0.5f;
+            const float y =
+                (top + (static_cast<float>(v) + 0.5f) / static_cast<float>(out.height) * height) *
+                    static_cast<float>(in.height) -
+                0.5f;
             const float cx = std::clamp(x, 0.0f, static_cast<float>(in.width - 1));
             const float cy = std::clamp(y, 0.0f, static_cast<float>(in.height - 1));
             const int32_t x0 = std::min(static_cast<int32_t>(cx), in.width - 2);
@@ -79,12 +79,13 @@ TEST_P(CropEstimate, FindsTheRegionTheFilterShows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Regions, CropEstimate,
-    ::testing::Values(crop_case{"whole", 0.0f, 0.0f, 1.0f, 1.0f},
-                      crop_case{"centre_half", 0.25f, 0.25f, 0.5f, 0.5f},
-                      crop_case{"lower_right", 0.6f, 0.55f, 0.3f, 0.3f},
-                      crop_case{"tenth", 0.4f, 0.3f, 0.1f, 0.1f},
-                      // Rounding and the size limits can leave a crop a little off the input's aspect.
-                      crop_case{"at_left_edge_stretched", 0.0f, 0.25f, 0.3f, 0.315f}),
+    ::testing::Values(
+        crop_case{"whole", 0.0f, 0.0f, 1.0f, 1.0f},
+        crop_case{"centre_half", 0.25f, 0.25f, 0.5f, 0.5f},
+        crop_case{"lower_right", 0.6f, 0.55f, 0.3f, 0.3f},
+        crop_case{"tenth", 0.4f, 0.3f, 0.1f, 0.1f},
+        // Rounding and the size limits can leave a crop a little off the input's aspect.
+        crop_case{"at_left_edge_stretched", 0.0f, 0.25f, 0.3f, 0.315f}),
     [](const ::testing::TestParamInfo<crop_case> &param) { return std::string(param.param.name); });
 
 TEST(CropEstimateTracking, FollowsAMovingCropFromThePreviousEstimate) {

@@ -58,8 +58,7 @@ TEST(PixelFormats, RangeAndMatrix) {
 TEST(ModuleLocation, FindsTheDataBesideAnInstalledModule) {
     EXPECT_EQ(installed_data_dirs("/home/u/.config/obs-studio/plugins/pinvaler-filter/bin/64bit/"
                                   "pinvaler-filter.so"),
-              std::vector<std::string>{
-                  "/home/u/.config/obs-studio/plugins/pinvaler-filter/data"});
+              std::vector<std::string>{"/home/u/.config/obs-studio/plugins/pinvaler-filter/data"});
     EXPECT_EQ(installed_data_dirs("/usr/lib/x86_64-linux-gnu/obs-plugins/pinvaler-filter.so"),
               std::vector<std::string>{"/usr/share/obs/obs-plugins/pinvaler-filter"});
     EXPECT_EQ(installed_data_dirs("/opt/obs/lib/obs-plugins/pinvaler-filter.so"),

@@ -27,11 +27,28 @@ TEST(PreviewOptions, DefaultsAreTheFiltersOwn) {
 }
 
 TEST(PreviewOptions, ReadsEverySettingInBothSpellings) {
-    const options_result r =
-        parse({"--input", "clip.mp4", "--size=640x360", "--seconds", "4.5", "--out", "o",
-               "--family=circle21h7", "--ids", "1,0", "--detect-width=640", "--detect-fps", "10",
-               "--half-life-ms=0", "--padding", "12.5", "--hide-without-both", "--perf", "--fast",
-               "--module", "m.so", "--data=d"});
+    const options_result r = parse({"--input",
+                                    "clip.mp4",
+                                    "--size=640x360",
+                                    "--seconds",
+                                    "4.5",
+                                    "--out",
+                                    "o",
+                                    "--family=circle21h7",
+                                    "--ids",
+                                    "1,0",
+                                    "--detect-width=640",
+                                    "--detect-fps",
+                                    "10",
+                                    "--half-life-ms=0",
+                                    "--padding",
+                                    "12.5",
+                                    "--hide-without-both",
+                                    "--perf",
+                                    "--fast",
+                                    "--module",
+                                    "m.so",
+                                    "--data=d"});
     ASSERT_TRUE(r.ok) << r.error;
     const preview_options &o = r.options;
     EXPECT_EQ(o.input, "clip.mp4");
@@ -57,12 +74,12 @@ TEST(PreviewOptions, RefusesWhatTheFilterWouldQuietlyChange) {
     // The filter normalises out-of-range settings; the tool says so instead of
     // previewing something other than what was asked.
     const std::vector<std::vector<std::string>> refused = {
-        {"--ids", "0,0"},          {"--ids", "0,2"},          {"--ids", "0"},
-        {"--family", "tag36h11"},  {"--detect-width", "100"}, {"--detect-width", "4000"},
-        {"--detect-fps", "0.5"},   {"--half-life-ms", "-1"},  {"--padding", "nan"},
-        {"--size", "641x360"},     {"--size", "64x36"},       {"--size", "1280"},
-        {"--seconds", "0"},        {"--seconds", "x"},        {"--input"},
-        {"--fast=yes"},            {"--frobnicate"},
+        {"--ids", "0,0"},         {"--ids", "0,2"},          {"--ids", "0"},
+        {"--family", "tag36h11"}, {"--detect-width", "100"}, {"--detect-width", "4000"},
+        {"--detect-fps", "0.5"},  {"--half-life-ms", "-1"},  {"--padding", "nan"},
+        {"--size", "641x360"},    {"--size", "64x36"},       {"--size", "1280"},
+        {"--seconds", "0"},       {"--seconds", "x"},        {"--input"},
+        {"--fast=yes"},           {"--frobnicate"},
     };
     for (const auto &args : refused) {
         const options_result r = parse(args);

@@ -36,8 +36,8 @@ std::string slurp(const std::string &path) {
 tool_run run_tool(const scratch_dir &dir, const std::string &args) {
     const std::string out = dir.path + "/stdout.txt";
     const std::string err = dir.path + "/stderr.txt";
-    const std::string command = std::string("'") + PINVALER_PREVIEW_TOOL + "' " + args + " >'" +
-                                out + "' 2>'" + err + "'";
+    const std::string command =
+        std::string("'") + PINVALER_PREVIEW_TOOL + "' " + args + " >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
     tool_run run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -120,8 +120,8 @@ TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
         {"missing input", "--input '" + dir.path + "/none.mp4'", 3, "none.mp4: no such file"},
         {"undecodable input", "--input '" + text + "' --out '" + dir.path + "/o'", 3,
          "notes.mp4: not a video file"},
-        {"unwritable output", "--seconds 1 --size 320x180 --out '" + dir.path + "/a-file/out'",
-         4, "cannot create the output folder"},
+        {"unwritable output", "--seconds 1 --size 320x180 --out '" + dir.path + "/a-file/out'", 4,
+         "cannot create the output folder"},
         {"missing plug-in",
          "--seconds 1 --size 320x180 --out '" + dir.path + "/o' --module '" + dir.path +
              "/none.so'",

@@ -41,7 +41,8 @@ TEST_P(SceneMarkers, AreFoundWhereTheSceneDrewThemAndNotWhenHidden) {
     constexpr double seconds = 12.0;
     synthetic_scene scene;
     std::string error;
-    ASSERT_TRUE(make_synthetic_scene(640, 360, seconds, 30.0, GetParam().family, 1, 0, scene, error))
+    ASSERT_TRUE(
+        make_synthetic_scene(640, 360, seconds, 30.0, GetParam().family, 1, 0, scene, error))
         << error;
     marker_detector detector;
     ASSERT_TRUE(open_marker_detector(detector, GetParam().family, 1, 0));
@@ -52,9 +53,10 @@ TEST_P(SceneMarkers, AreFoundWhereTheSceneDrewThemAndNotWhenHidden) {
     const struct {
         double time;
         bool a_visible, b_visible;
-    } moments[] = {{0.05 * seconds, true, true}, {0.2 * seconds, true, true},
+    } moments[] = {{0.05 * seconds, true, true},     {0.2 * seconds, true, true},
                    {scene.key_times[3], true, true}, {scene.key_times[4], true, true},
-                   {covered, true, false}, {gone, false, false}, {0.99 * seconds, true, true}};
+                   {covered, true, false},           {gone, false, false},
+                   {0.99 * seconds, true, true}};
     for (const auto &m : moments) {
         SCOPED_TRACE("at " + std::to_string(m.time) + " s");
         render_scene_frame(scene, static_cast<int32_t>(std::lround(m.time * 30.0)), picture, truth);
@@ -74,8 +76,7 @@ TEST_P(SceneMarkers, AreFoundWhereTheSceneDrewThemAndNotWhenHidden) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SceneMarkers,
-                         ::testing::Values(family_case{"tag16h5", 0},
-                                           family_case{"circle21h7", 1}),
+                         ::testing::Values(family_case{"tag16h5", 0}, family_case{"circle21h7", 1}),
                          [](const ::testing::TestParamInfo<family_case> &param) {
                              return std::string(param.param.name);
                          });

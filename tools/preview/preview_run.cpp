@@ -26,6 +26,7 @@ namespace {
 constexpr char spool_name[] = ".filter-output.mkv";
 constexpr char video_name[] = "side-by-side.mp4";
 constexpr char sheet_name[] = "contact-sheet.png";
+constexpr int32_t sheet_cell_width = 480; // one side-by-side pair
 
 int fail(int status, const std::string &message) {
     std::fprintf(stderr, "pinvaler-preview: %s\n", message.c_str());
@@ -136,7 +137,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     rgba_image rendered;
     bool rendered_waiting = false; // a read-back frame not yet in the spool
     feed_frame frame;
-    const auto start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now(); // moves on when a frame goes in late
     const double interval = 1.0 / av_q2d(feed.frame_rate);
     double first_time = -1.0;
     int status = exit_ok;
@@ -151,10 +152,14 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
                 start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                             std::chrono::duration<double>(pushed_seconds - first_time));
             const auto now = std::chrono::steady_clock::now();
-            if (now > due + std::chrono::duration<double>(interval))
+            if (now > due + std::chrono::duration<double>(interval)) {
+                // Like a camera after a hiccup: the next frames keep the cadence
+                // from here rather than rush to make up the delay.
                 ++result.late_frames;
-            else
+                start += now - due;
+            } else {
                 std::this_thread::sleep_until(due);
+            }
         }
         if (!push_frame(session, frame, error)) {
             status = fail(exit_failed, error);
@@ -315,8 +320,9 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
         }
         for (const moment &m : moments)
             if (m.frame == index)
-                cells.push_back(
-                    {resize_picture(both, 640, 640 * both.height / both.width / 2 * 2), m.caption});
+                cells.push_back({resize_picture(both, sheet_cell_width,
+                                                sheet_cell_width * both.height / both.width),
+                                 m.caption});
         show_progress(bar, index + 1, first.frames, seconds_text(frame.seconds));
     }
     finish_progress(bar);
@@ -336,15 +342,20 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
     const std::vector<second_summary> seconds = summarise_seconds(records, feed.width, feed.height);
     std::printf("\nPer second (markers as this tool's own detection finds them with the filter's "
                 "fixed settings, on a %dx%d detection image; margin = decision margin, size = "
-                "side of the black square in source pixels):\n",
+                "side of the square the detector found, in source pixels):\n",
                 luma.width, luma.height);
     std::printf("%s", summary_table(seconds).c_str());
-    std::printf("\nFilter pass: %d frames in %.1f s of wall-clock time for %.1f s of video%s%s\n",
-                first.frames, first.wall_seconds, first.clip_seconds,
-                options.fast ? " (--fast: not paced)" : "",
-                first.late_frames > 0
-                    ? (", " + std::to_string(first.late_frames) + " frames pushed late").c_str()
+    std::string pace = "real time";
+    if (options.fast)
+        pace = "--fast: not paced";
+    else if (first.late_frames > 0)
+        pace = std::to_string(first.late_frames) + " frames went in more than a frame late" +
+               (10 * first.late_frames > first.frames
+                    ? ": this machine is too slow for real time at this size; a smaller --size "
+                      "helps"
                     : "");
+    std::printf("\nFilter pass: %d frames in %.1f s for %.1f s of video (%s)\n", first.frames,
+                first.wall_seconds, first.clip_seconds, pace.c_str());
     std::printf("Outputs:  %s\n          %s\n", video_path.c_str(), sheet_path.c_str());
     std::printf("%s\n", result_line(total_up(seconds, first.frames, first.late_frames)).c_str());
     return exit_ok;

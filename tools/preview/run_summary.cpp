@@ -148,7 +148,7 @@ std::string summary_table(const std::vector<second_summary> &seconds) {
                     pixels(s.crop_x) + "," + pixels(s.crop_y);
             break;
         }
-        if (s.offset >= 0.0f) {
+        if (s.shows == second_shows::crop && s.offset >= 0.0f) {
             char off[48];
             std::snprintf(off, sizeof(off), ", %.0f%% off the pair",
                           100.0 * static_cast<double>(s.offset));

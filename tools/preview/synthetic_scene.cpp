@@ -426,8 +426,8 @@ void render_scene_frame(const synthetic_scene &scene, int32_t index, rgba_image 
         draw_sheet(out, sheet, m == 0 ? scene.dark_a : scene.dark_b, scene.modules);
         // The detector's square, through the same map as the sheet.
         const homography to_frame = square_to_quad(sheet);
-        const float a = static_cast<float>(paper_margin + scene.quad_first) /
-                        static_cast<float>(paper_modules);
+        const float a =
+            static_cast<float>(paper_margin + scene.quad_first) / static_cast<float>(paper_modules);
         const float b = static_cast<float>(paper_margin + scene.quad_first + scene.quad_modules) /
                         static_cast<float>(paper_modules);
         const float unit[4][2] = {{a, a}, {b, a}, {b, b}, {a, b}};
@@ -459,7 +459,7 @@ std::vector<scene_moment> scene_moments(const synthetic_scene &scene) {
     const double covered = (scene.cover_full + scene.cover_clear) * 0.5;
     const double gone = scene.gone_from + (scene.gone_until - scene.gone_from) * 0.3;
     return {{0.10 * t, "following"},
-            {0.30 * t, "tilted"},
+            {scene.key_times[3], "tilted"},
             {covered, "tag B covered"},
             {gone, "both just gone"},
             {scene.gone_until - 0.05 * t, "both gone a while"},

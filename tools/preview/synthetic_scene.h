@@ -41,7 +41,7 @@ struct synthetic_scene {
     int32_t frame_count = 0;
     rgba_image background;
 
-    int32_t modules = 0;                 // the family's marker grid, in modules
+    int32_t modules = 0;      // the family's marker grid, in modules
     int32_t quad_first = 0;   // first module of the square a detector finds (for circle
     int32_t quad_modules = 0; // families the white square inside the black ring), and its side
     std::vector<uint8_t> dark_a, dark_b; // per module: 1 = printed black
