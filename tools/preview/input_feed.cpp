@@ -118,7 +118,7 @@ bool open_input_feed(input_feed &feed, const preview_options &options, std::stri
         std::snprintf(text, sizeof(text), "built-in scene, %dx%d, %.0f s at %.0f fps", feed.width,
                       feed.height, seconds, scene_fps);
         feed.description = text;
-        feed.fed_as = "NV12 (BT.709, limited range), as a camera would";
+        feed.fed_as = "as NV12 (BT.709, limited range), as a camera would deliver them";
         return true;
     }
 
@@ -152,11 +152,11 @@ bool open_input_feed(input_feed &feed, const preview_options &options, std::stri
                   av_q2d(feed.frame_rate), name ? name : "unknown pixel format");
     feed.description = text;
     if (host_format_for(format) != VIDEO_FORMAT_NONE) {
-        feed.fed_as = std::string("as decoded (") + (name ? name : "?") + ")";
+        feed.fed_as = "as decoded";
     } else {
         const AVPixelFormat target = fallback_format_for(format);
-        feed.fed_as = std::string(av_get_pix_fmt_name(target)) + ", converted from " +
-                      (name ? name : "?") + ", which the filter does not track as it is";
+        feed.fed_as = std::string("converted to ") + av_get_pix_fmt_name(target) +
+                      ": the filter does not track " + (name ? name : "this format");
     }
     // Start again from the first frame.
     feed.clip = clip_reader{};

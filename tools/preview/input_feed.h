@@ -29,7 +29,7 @@ struct input_feed {
     AVRational frame_rate{30, 1};
     int32_t expected_frames = 0; // 0 when unknown
     std::string description;     // for the start-up lines
-    std::string fed_as;          // the pixel format the host gets, and why
+    std::string fed_as;          // how the frames reach the host, and why
 
     int32_t next_index = 0;
     rgba_image scene_picture;

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -90,6 +91,7 @@ void print_host_lines(progress_bar &bar) {
 
 struct first_pass_result {
     int32_t frames = 0;
+    std::vector<bool> hidden; // per frame: the filter drew nothing (the spool keeps no alpha)
     int32_t late_frames = 0;
     double wall_seconds = 0.0;
     double clip_seconds = 0.0;
@@ -122,7 +124,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     }
     for (const std::string &line : session.startup_lines)
         std::printf("%s\n", line.c_str());
-    std::printf("Input:   %s, fed as %s\n", feed.description.c_str(), feed.fed_as.c_str());
+    std::printf("Input:   %s; frames go in %s\n", feed.description.c_str(), feed.fed_as.c_str());
     std::fflush(stdout);
     canvas_w = session.canvas_width;
     canvas_h = session.canvas_height;
@@ -177,6 +179,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
             break;
         }
         rendered_waiting = true;
+        result.hidden.push_back(mostly_transparent(rendered));
         ++result.frames;
         result.clip_seconds = pushed_seconds - first_time + interval;
         print_host_lines(bar);
@@ -279,7 +282,7 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
             detect_markers(markers, luma, feed.width, feed.height,
                            static_cast<float>(options.padding), canvas_w, canvas_h);
 
-        const bool hidden = mostly_transparent(right);
+        const bool hidden = first.hidden[static_cast<size_t>(index)];
         crop_estimate crop;
         if (hidden) {
             crop.view = crop_view::hidden;
