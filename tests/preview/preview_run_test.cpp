@@ -90,7 +90,7 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     EXPECT_EQ(width, 1280);
     EXPECT_EQ(height, 360);
     EXPECT_EQ(decoded_frames(out_dir + "/contact-sheet.png", width, height), 1);
-    EXPECT_GT(width, 1000);
+    EXPECT_GT(width, 900); // two columns of side-by-side pairs
     EXPECT_FALSE(std::filesystem::exists(out_dir + "/.filter-output.mkv"));
 
     const std::map<std::string, int> result = result_fields(run.out);
@@ -104,6 +104,30 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     EXPECT_GE(result.at("zoomed"), result.at("following")) << run.out;
     EXPECT_EQ(result.at("unknown"), 0) << run.out;
     EXPECT_NE(run.out.find("\"Pinvale Marker Zoom\""), std::string::npos) << run.out;
+
+    // Its own video as a clip: decoded by FFmpeg and fed to the host as decoded.
+    const tool_run clip = run_tool(dir, "--input '" + out_dir +
+                                            "/side-by-side.mp4' --seconds 2 "
+                                            "--fast --out '" +
+                                            dir.path + "/clip'");
+    ASSERT_EQ(clip.status, 0) << clip.out << clip.err;
+    EXPECT_NE(clip.out.find("frames go in as decoded"), std::string::npos) << clip.out;
+    EXPECT_EQ(result_fields(clip.out).at("frames"), 60) << clip.out;
+    EXPECT_EQ(decoded_frames(dir.path + "/clip/side-by-side.mp4", width, height), 60);
+    EXPECT_EQ(width, 2 * 960);
+}
+
+TEST(PreviewRun, HiddenOutputIsReportedAsHidden) {
+    const scratch_dir dir;
+    const tool_run run = run_tool(dir, "--hide-without-both --seconds 4 --size 320x180 --out '" +
+                                           dir.path + "/out'");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::map<std::string, int> result = result_fields(run.out);
+    ASSERT_EQ(result.count("hidden"), 1u) << run.out;
+    // Both markers are in view at first; later one is covered and then both are gone.
+    EXPECT_GE(result.at("following"), 1) << run.out;
+    EXPECT_GE(result.at("hidden"), 1) << run.out;
+    EXPECT_EQ(result.at("unknown"), 0) << run.out;
 }
 
 TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
