@@ -20,6 +20,15 @@ target_compile_options(pinvaler_warnings INTERFACE
     -ffp-contract=off
     $<$<BOOL:${PINVALER_WERROR}>:-Werror>)
 
+option(PINVALER_FUZZ "Build the libFuzzer targets (clang only)" OFF)
+if(PINVALER_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "PINVALER_FUZZ needs clang (CC=clang CXX=clang++)")
+    endif()
+    # Coverage for the fuzzer in everything; libFuzzer's main only in the targets.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(PINVALER_SANITIZE STREQUAL "address")
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                         -fno-sanitize-recover=undefined)

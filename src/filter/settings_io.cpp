@@ -30,10 +30,11 @@ void filter_get_defaults(obs_data_t *settings) {
     obs_data_set_default_int(settings, key_tag_family, d.tag_family);
     obs_data_set_default_int(settings, key_tag_id_a, d.tag_id_a);
     obs_data_set_default_int(settings, key_tag_id_b, d.tag_id_b);
-    obs_data_set_default_double(settings, key_padding, d.padding);
+    obs_data_set_default_double(settings, key_padding, static_cast<double>(d.padding));
     obs_data_set_default_int(settings, key_detect_width, d.detect_width);
-    obs_data_set_default_double(settings, key_detect_fps, d.detect_fps);
-    obs_data_set_default_double(settings, key_follow_half_life_ms, d.follow_half_life_ms);
+    obs_data_set_default_double(settings, key_detect_fps, static_cast<double>(d.detect_fps));
+    obs_data_set_default_double(settings, key_follow_half_life_ms,
+                                static_cast<double>(d.follow_half_life_ms));
     obs_data_set_default_bool(settings, key_perf_diagnostics, d.perf_diagnostics);
     // Shown nowhere and read by nothing: they record the fixed detection settings.
     obs_data_set_default_double(settings, key_min_decision_margin, 20.0);

@@ -1,0 +1,32 @@
+// Arbitrary JSON as stored settings: whatever the host hands over, the reader
+// yields a normalised snapshot and writes back a valid pair of tag ids.
+#include "filter/filter_instance.h"
+#include "filter/settings_io.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const std::string json(reinterpret_cast<const char *>(data), size);
+    obs_data_t *settings = obs_data_create_from_json(json.c_str());
+    if (!settings)
+        return 0;
+    filter_instance probe{};
+    probe.perf_from_env = size % 2;
+    const settings_snapshot s = read_settings(&probe, settings);
+
+    const bool ids_ok =
+        (s.tag_id_a == 0 && s.tag_id_b == 1) || (s.tag_id_a == 1 && s.tag_id_b == 0);
+    const bool ranges_ok = (s.tag_family == 0 || s.tag_family == 1) && s.detect_width >= 160 &&
+                           s.detect_width <= 3840 && std::isfinite(s.padding) && s.padding >= 0 &&
+                           std::isfinite(s.detect_fps) && s.detect_fps >= 1.0f &&
+                           std::isfinite(s.follow_half_life_ms) && s.follow_half_life_ms >= 0;
+    const bool written_back = obs_data_get_int(settings, "tag_id_a") == s.tag_id_a &&
+                              obs_data_get_int(settings, "tag_id_b") == s.tag_id_b;
+    const bool env_ok = !probe.perf_from_env || s.perf_diagnostics;
+    obs_data_release(settings);
+    if (!ids_ok || !ranges_ok || !written_back || !env_ok)
+        std::abort();
+    return 0;
+}
