@@ -89,50 +89,49 @@ obs_source_t *create_test_source(const char *name) {
     return source;
 }
 
-void push_picture(obs_source_t *source, const rgb_picture &picture, video_format format) {
+raw_video_frame::raw_video_frame(const rgb_picture &picture, video_format format) {
     const uint32_t w = static_cast<uint32_t>(picture.width);
     const uint32_t h = static_cast<uint32_t>(picture.height);
-    obs_source_frame frame{};
-    frame.width = w;
-    frame.height = h;
-    frame.format = format;
-    frame.timestamp = os_gettime_ns();
-
-    std::vector<uint8_t> packed;
-    yuv420_planes planes;
+    frame_.width = w;
+    frame_.height = h;
+    frame_.format = format;
     if (format == VIDEO_FORMAT_BGRA) {
-        packed.resize(static_cast<size_t>(w) * h * 4);
+        std::vector<uint8_t> &bgra = planes_[0];
+        bgra.resize(static_cast<size_t>(w) * h * 4);
         for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-            packed[i * 4 + 0] = picture.rgb[i * 3 + 2];
-            packed[i * 4 + 1] = picture.rgb[i * 3 + 1];
-            packed[i * 4 + 2] = picture.rgb[i * 3 + 0];
-            packed[i * 4 + 3] = 255;
+            bgra[i * 4 + 0] = picture.rgb[i * 3 + 2];
+            bgra[i * 4 + 1] = picture.rgb[i * 3 + 1];
+            bgra[i * 4 + 2] = picture.rgb[i * 3 + 0];
+            bgra[i * 4 + 3] = 255;
         }
-        frame.data[0] = packed.data();
-        frame.linesize[0] = w * 4;
-        frame.full_range = true;
+        frame_.linesize[0] = w * 4;
+        frame_.full_range = true;
     } else {
-        planes = to_yuv420(picture);
-        frame.data[0] = planes.y.data();
-        frame.linesize[0] = w;
+        yuv420_planes yuv = to_yuv420(picture);
+        planes_[0] = std::move(yuv.y);
+        frame_.linesize[0] = w;
         if (format == VIDEO_FORMAT_NV12) {
-            packed.resize(planes.cb.size() * 2);
-            for (size_t i = 0; i < planes.cb.size(); ++i) {
-                packed[i * 2] = planes.cb[i];
-                packed[i * 2 + 1] = planes.cr[i];
+            planes_[1].resize(yuv.cb.size() * 2);
+            for (size_t i = 0; i < yuv.cb.size(); ++i) {
+                planes_[1][i * 2] = yuv.cb[i];
+                planes_[1][i * 2 + 1] = yuv.cr[i];
             }
-            frame.data[1] = packed.data();
-            frame.linesize[1] = w;
+            frame_.linesize[1] = w;
         } else {
-            frame.data[1] = planes.cb.data();
-            frame.data[2] = planes.cr.data();
-            frame.linesize[1] = frame.linesize[2] = w / 2;
+            planes_[1] = std::move(yuv.cb);
+            planes_[2] = std::move(yuv.cr);
+            frame_.linesize[1] = frame_.linesize[2] = w / 2;
         }
         video_format_get_parameters_for_format(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, format,
-                                               frame.color_matrix, frame.color_range_min,
-                                               frame.color_range_max);
-        frame.full_range = false;
+                                               frame_.color_matrix, frame_.color_range_min,
+                                               frame_.color_range_max);
+        frame_.full_range = false;
     }
-    // The host copies the planes before it returns.
-    obs_source_output_video(source, &frame);
+    for (int i = 0; i < 3; ++i)
+        frame_.data[i] = planes_[i].empty() ? nullptr : planes_[i].data();
+}
+
+void raw_video_frame::push_to(obs_source_t *source) {
+    frame_.timestamp = os_gettime_ns();
+    obs_source_output_video(source, &frame_);
 }
