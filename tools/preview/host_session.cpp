@@ -243,7 +243,7 @@ bool start_host_session(host_session &session, const host_request &request,
                   session.canvas_height);
     // Frames are pushed on a tick: ticks well above the frame rate keep that wait short.
     const int ticks_per_second =
-        std::clamp(static_cast<int>(std::lround(av_q2d(request.source_rate) * 4.0)), 60, 240);
+        std::clamp(static_cast<int>(std::lround(av_q2d(request.source_rate) * 2.0)), 60, 240);
     obs_video_info video{};
     video.graphics_module = "libobs-opengl";
     video.fps_num = static_cast<uint32_t>(ticks_per_second);

@@ -15,31 +15,32 @@ bool scene_frame(input_feed &feed, feed_frame &out, std::string &error) {
         return false;
     scene_marker truth[2];
     render_scene_frame(feed.scene, feed.next_index, feed.scene_picture, truth);
-    // A camera delivers NV12 more often than anything else.
+    // BGRA, the host's own RGB layout. (YUV frames would cost a software
+    // renderer a conversion pass per frame, which can cost real time.)
     AVFrame *frame = feed.converted.get();
     if (frame->data[0] == nullptr) {
-        frame->format = AV_PIX_FMT_NV12;
+        frame->format = AV_PIX_FMT_BGRA;
         frame->width = feed.width;
         frame->height = feed.height;
-        frame->color_range = AVCOL_RANGE_MPEG;
-        frame->colorspace = AVCOL_SPC_BT709;
         if (av_frame_get_buffer(frame, 0) < 0) {
             error = "out of memory for the scene";
             return false;
         }
     }
-    feed.converter.reset(sws_getCachedContext(
-        feed.converter.release(), feed.width, feed.height, AV_PIX_FMT_RGBA, feed.width, feed.height,
-        AV_PIX_FMT_NV12, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    sws_setColorspaceDetails(feed.converter.get(), sws_getCoefficients(SWS_CS_ITU709), 1,
-                             sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16);
-    const uint8_t *source[1] = {feed.scene_picture.pixels.data()};
-    const int stride[1] = {4 * feed.width};
-    sws_scale(feed.converter.get(), source, stride, 0, feed.height, frame->data, frame->linesize);
+    for (int32_t y = 0; y < feed.height; ++y) {
+        const uint8_t *in = feed.scene_picture.row(y);
+        uint8_t *dst = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+        for (int32_t x = 0; x < feed.width; ++x, in += 4, dst += 4) {
+            dst[0] = in[2];
+            dst[1] = in[1];
+            dst[2] = in[0];
+            dst[3] = in[3];
+        }
+    }
     out.frame = frame;
-    out.format = VIDEO_FORMAT_NV12;
+    out.format = VIDEO_FORMAT_BGRA;
     out.colorspace = VIDEO_CS_709;
-    out.full_range = false;
+    out.full_range = true;
     out.index = feed.next_index;
     out.seconds = static_cast<double>(feed.next_index) / feed.scene.fps;
     ++feed.next_index;
@@ -118,7 +119,7 @@ bool open_input_feed(input_feed &feed, const preview_options &options, std::stri
         std::snprintf(text, sizeof(text), "built-in scene, %dx%d, %.0f s at %.0f fps", feed.width,
                       feed.height, seconds, scene_fps);
         feed.description = text;
-        feed.fed_as = "as NV12 (BT.709, limited range), as a camera would deliver them";
+        feed.fed_as = "as BGRA";
         return true;
     }
 

@@ -33,7 +33,7 @@ bool read_size(const std::string &text, int32_t &width, int32_t &height) {
            read_integer(text.substr(x + 1), height);
 }
 
-struct option_spec {
+struct option_entry {
     const char *name;
     bool takes_value;
     // Returns an empty string when the value was taken, else what is wrong with it.
@@ -44,8 +44,8 @@ std::string need_range(bool ok, const char *what) {
     return ok ? std::string() : std::string(what);
 }
 
-const std::vector<option_spec> &option_table() {
-    static const std::vector<option_spec> table = {
+const std::vector<option_entry> &option_table() {
+    static const std::vector<option_entry> table = {
         {"--input", true,
          [](preview_options &o, const std::string &v) {
              o.input = v;
@@ -174,25 +174,25 @@ options_result parse_preview_options(const std::vector<std::string> &args) {
         }
         if (name == "-h")
             name = "--help";
-        const option_spec *spec = nullptr;
-        for (const option_spec &candidate : option_table())
+        const option_entry *entry = nullptr;
+        for (const option_entry &candidate : option_table())
             if (name == candidate.name)
-                spec = &candidate;
-        if (spec == nullptr) {
+                entry = &candidate;
+        if (entry == nullptr) {
             result.error = "unknown option " + args[i] + " (see --help)";
             return result;
         }
-        if (spec->takes_value && !inline_value) {
+        if (entry->takes_value && !inline_value) {
             if (i + 1 >= args.size()) {
                 result.error = name + " needs a value";
                 return result;
             }
             value = args[++i];
-        } else if (!spec->takes_value && inline_value) {
+        } else if (!entry->takes_value && inline_value) {
             result.error = name + " takes no value";
             return result;
         }
-        const std::string problem = spec->apply(result.options, value);
+        const std::string problem = entry->apply(result.options, value);
         if (!problem.empty()) {
             result.error = name + " " + problem;
             return result;

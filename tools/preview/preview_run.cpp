@@ -139,7 +139,8 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     rgba_image rendered;
     bool rendered_waiting = false; // a read-back frame not yet in the spool
     feed_frame frame;
-    auto start = std::chrono::steady_clock::now(); // moves on when a frame goes in late
+    const auto began = std::chrono::steady_clock::now();
+    auto start = began; // moves on when a frame goes in late
     const double interval = 1.0 / av_q2d(feed.frame_rate);
     double first_time = -1.0;
     int status = exit_ok;
@@ -188,7 +189,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     if (status == exit_ok && rendered_waiting && !write_video_frame(spool, rendered, error))
         status = fail(exit_output, error);
     result.wall_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     finish_progress(bar);
     std::string finish_error;
     if (!finish_video_writer(spool, finish_error) && status == exit_ok)

@@ -6,7 +6,7 @@
 #include <string>
 
 enum class video_quality {
-    viewing,  // H.264 when an encoder is there, else MPEG-4 part 2; MP4
+    viewing,  // H.264 when an encoder is there, else MPEG-4 Visual; MP4
     lossless, // for frames kept between the two passes; Matroska
 };
 
