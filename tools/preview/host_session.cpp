@@ -144,7 +144,7 @@ void on_draw(void *data, uint32_t, uint32_t) {
 bool wait_for_state(host_session &session, exchange wanted, std::string &error) {
     std::unique_lock<std::mutex> lock(session.exchange_mutex);
     const bool reached = session.exchange_signal.wait_for(lock, std::chrono::seconds(5), [&] {
-        return session.state == wanted || session.state == exchange::failed;
+        return session.state >= wanted; // failed sorts last
     });
     if (!reached) {
         error = "the host stopped drawing";

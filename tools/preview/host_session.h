@@ -29,6 +29,8 @@ struct host_session {
     // tick callback pushes it, so the sources' tick right after takes it up,
     // and the draw callback of the same round renders it. Rendered any later,
     // the host would already have let go of it.
+    // In the order a frame goes through them; the draw may finish before the
+    // main thread sees that the frame was pushed.
     enum class exchange { idle, queued, pushed, rendered, failed };
     std::mutex exchange_mutex;
     std::condition_variable exchange_signal;
