@@ -253,5 +253,10 @@ Other:
 
 The host needs an X display; without DISPLAY the tool restarts itself under
 xvfb-run when that is installed.
+
+Exit status: 0 done; 1 the host failed while running; 2 bad command line;
+3 missing or undecodable input; 4 the output folder cannot be written;
+5 the plug-in did not load, the filter could not be created, or no display;
+130 interrupted.
 )";
 }
