@@ -32,6 +32,11 @@ bool exists(const std::string &path) {
     return stat(path.c_str(), &info) == 0;
 }
 
+std::string absolute(const std::string &path) {
+    char resolved[PATH_MAX] = {};
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
 std::string find_in_path(const std::string &program) {
     const char *path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
@@ -114,18 +119,21 @@ int main(int argc, char **argv) {
     }
 
     run_paths paths;
-    paths.module_path = options.module_path.empty() ? PINVALER_BUILT_MODULE : options.module_path;
+    // dlopen reads a bare file name as a library to search for, not a file here.
+    paths.module_path =
+        absolute(options.module_path.empty() ? PINVALER_BUILT_MODULE : options.module_path);
     if (!options.data_dir.empty()) {
         paths.data_dir = options.data_dir;
     } else {
         paths.data_dir = PINVALER_SOURCE_DATA_DIR;
         if (!options.module_path.empty())
-            for (const std::string &dir : installed_data_dirs(options.module_path))
+            for (const std::string &dir : installed_data_dirs(paths.module_path))
                 if (exists(dir)) {
                     paths.data_dir = dir;
                     break;
                 }
     }
+    paths.data_dir = absolute(paths.data_dir);
 
     std::signal(SIGINT, on_interrupt);
     std::signal(SIGTERM, on_interrupt);
