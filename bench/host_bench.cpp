@@ -426,7 +426,7 @@ std::vector<double> measure_latency(const std::vector<nv12_picture> &pictures, d
 
 void add_latency_rows(bench_table &table, const std::vector<nv12_picture> &pictures,
                       const detection_cost &detection) {
-    constexpr int moves = 7;
+    constexpr int moves = 9;
     for (double fps : {5.0, 30.0}) {
         const std::vector<double> latencies = measure_latency(pictures, fps, moves);
         table_row row;
