@@ -4,21 +4,20 @@
 //
 // The tick asks the host for the canvas size, which needs a started host, and
 // the host needs an X display: run as `xvfb-run -a zoom_bench`. Without one
-// only the pure smoothing step is measured.
+// only the pure smoothing step is measured. The rows of the performance table
+// follow the usual benchmark output.
 #include "bench_instance.h"
+#include "bench_table.h"
 #include "filter/filter_callbacks.h"
 #include "zoom/zoom_smoothing.h"
 
-#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdio>
 #include <graphics/vec2.h>
-#include <map>
 #include <obs.h>
 #include <string>
 #include <util/platform.h>
-#include <vector>
 
 namespace {
 
@@ -166,46 +165,6 @@ void baseline_one_lock(benchmark::State &state) {
     free_bench_instance(instance);
 }
 
-// Keeps each benchmark's times per iteration and prints the medians as ratios.
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred || run.iterations == 0)
-                continue;
-            const double per_call =
-                run.real_accumulated_time / static_cast<double>(run.iterations) * 1e9;
-            if (run.run_type == Run::RT_Iteration)
-                ns[run.run_name.str()].push_back(per_call);
-            else if (run.aggregate_name == "median")
-                medians[run.run_name.str()] = per_call;
-        }
-    }
-    void print_ratio(const std::string &candidate, const std::string &baseline) const {
-        const double c = median(candidate);
-        const double b = median(baseline);
-        if (c <= 0 || b <= 0)
-            return;
-        std::printf("  %-34s %7.1f ns = %5.2f x %-30s (%.1f ns)\n", candidate.c_str(), c, c / b,
-                    baseline.c_str(), b);
-    }
-
-private:
-    double median(const std::string &name) const {
-        if (const auto aggregate = medians.find(name); aggregate != medians.end())
-            return aggregate->second;
-        const auto found = ns.find(name);
-        if (found == ns.end())
-            return 0;
-        std::vector<double> times = found->second;
-        std::sort(times.begin(), times.end());
-        return times[times.size() / 2];
-    }
-    std::map<std::string, std::vector<double>> ns;
-    std::map<std::string, double> medians;
-};
-
 // Nothing of the host's log in the table; a refused render logs at debug level.
 void drop_log(int, const char *, va_list, void *) {}
 
@@ -232,34 +191,43 @@ int main(int argc, char **argv) {
     base_set_log_handler(drop_log, nullptr);
     const bool host = std::getenv("DISPLAY") && start_host();
 
+    bench_table table;
+    const std::string group = "Host callbacks";
+    const measured locks_and_expf{"four locks + expf (what any tick pays)",
+                                  "baseline/four_locks_and_expf"};
+    const measured lock{"one lock and unlock", "baseline/one_lock"};
     benchmark::RegisterBenchmark("zoom_step", zoom_step_only);
     benchmark::RegisterBenchmark("baseline/four_locks_and_expf", baseline_four_locks_and_expf);
+    table.compare(group, {"zoom_step alone (the tick's arithmetic)", "zoom_step"}, locks_and_expf);
     if (host) {
         benchmark::RegisterBenchmark("video_tick/valid_target", video_tick_valid_target);
         benchmark::RegisterBenchmark("video_render/copy_and_parameters",
                                      render_copy_and_parameters);
         benchmark::RegisterBenchmark("video_render/host_refuses", video_render_refused);
         benchmark::RegisterBenchmark("baseline/one_lock", baseline_one_lock);
+        // Every callback on a host thread: each under 2 microseconds of its own work.
+        table.compare(group, {"video_tick, valid target", "video_tick/valid_target"},
+                      locks_and_expf, time_under_ns(2000.0));
+        table.compare(group,
+                      {"video_render's own work (copy + 3 parameter sets)",
+                       "video_render/copy_and_parameters"},
+                      lock, time_under_ns(2000.0));
+        table.compare(group, {"video_render, host refuses to begin", "video_render/host_refuses"},
+                      lock, time_under_ns(2000.0));
     } else {
         std::fprintf(stderr, "no host (needs an X display, e.g. xvfb-run -a): "
                              "measuring the pure smoothing step only\n");
+        table.add({group, "video_tick and video_render",
+                   "not measured: the host did not start (run under xvfb-run -a)", "", "",
+                   std::nan(""), "", ""});
     }
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    ratio_reporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-
-    std::printf("\nPer call, against the locks each must take at least:\n");
-    reporter.print_ratio("zoom_step", "baseline/four_locks_and_expf");
-    reporter.print_ratio("video_tick/valid_target", "baseline/four_locks_and_expf");
-    reporter.print_ratio("video_render/copy_and_parameters", "baseline/one_lock");
-    reporter.print_ratio("video_render/host_refuses", "baseline/one_lock");
-
+    const int status =
+        run_benchmarks(argc, argv, table,
+                       {"--benchmark_repetitions=5", "--benchmark_enable_random_interleaving=true",
+                        "--benchmark_display_aggregates_only=true", "--benchmark_min_time=0.2"});
     if (host)
         obs_shutdown();
     base_set_log_handler(nullptr, nullptr);
-    return 0;
+    return status;
 }
