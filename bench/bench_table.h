@@ -1,65 +1,55 @@
 #pragma once
 
-// Turns a bench binary's Google Benchmark runs into performance table rows. The
-// binary declares which runs it compares (and with what goal) before running,
-// runs through `run_benchmarks`, and `finish` prints its rows after the usual
-// output and appends them to the file named by PINVALER_BENCH_ROWS, which
-// scripts/perf gathers into one table.
-#include "bench_rows.h"
-
+// Rows of the performance table. A bench declares which runs it compares (a
+// measurement and its baseline, taken in the same run) before running; after
+// the run it prints its rows and, when scripts/perf names a file in
+// PINVALER_BENCH_ROWS, appends them there as tab-separated lines for
+// tools/perf_table.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
-// A goal on a row: at most this ratio to the baseline, or under this time.
+inline std::string fixed(double value, int decimals, const char *unit = "") {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.*f%s", decimals, value, unit);
+    return text;
+}
+
+// Three significant digits or so, in the unit that keeps the number readable.
+inline std::string duration_text(double ns) {
+    const double size = std::fabs(ns);
+    if (!std::isfinite(ns))
+        return "-";
+    if (size < 1e3)
+        return fixed(ns, size < 100 ? 1 : 0, " ns");
+    if (size < 1e6)
+        return fixed(ns / 1e3, size < 1e4 ? 2 : 1, " µs");
+    return size < 1e9 ? fixed(ns / 1e6, size < 1e7 ? 2 : 1, " ms") : fixed(ns / 1e9, 2, " s");
+}
+
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? std::nan("") : (values[(n - 1) / 2] + values[n / 2]) / 2.0;
+}
+
+// At most this ratio to the baseline, or a value under this many ns; 0 for none.
 struct row_goal {
-    enum class kind { none, ratio_at_most, time_under_ns };
-    kind what = kind::none;
-    double limit = 0.0;
+    double max_ratio = 0.0;
+    double max_ns = 0.0;
 };
 
-inline row_goal ratio_at_most(double limit) {
-    return {row_goal::kind::ratio_at_most, limit};
-}
-inline row_goal time_under_ns(double limit) {
-    return {row_goal::kind::time_under_ns, limit};
-}
-
-inline std::string goal_text(const row_goal &goal) {
-    switch (goal.what) {
-    case row_goal::kind::ratio_at_most:
-        return "ratio ≤ " + format_short(goal.limit);
-    case row_goal::kind::time_under_ns:
-        return "< " + format_duration_ns(goal.limit);
-    case row_goal::kind::none:
-        break;
-    }
-    return {};
-}
-
-// Fills in the ratio, goal and verdict of a row from its two times (ns).
-inline void judge_row(table_row &row, double value_ns, double baseline_ns, const row_goal &goal) {
-    row.ratio = value_ns / baseline_ns;
-    row.goal = goal_text(goal);
-    if (goal.what == row_goal::kind::ratio_at_most && std::isfinite(row.ratio))
-        row.verdict = row.ratio <= goal.limit ? "met" : "not met";
-    else if (goal.what == row_goal::kind::time_under_ns && std::isfinite(value_ns))
-        row.verdict = value_ns < goal.limit ? "met" : "not met";
-}
-
-// Where a time comes from: the median real time per iteration of a run, or,
-// with `counter` set, the median of that user counter over the repetitions,
-// in units of `ns_per_unit` nanoseconds.
+// A time from a run: its median real time per iteration in ns, or, for
+// "run#counter", the median of that counter times `ns_per_unit`.
 struct measured {
     std::string label;
     std::string run;
-    std::string counter = {};
     double ns_per_unit = 1.0;
 };
 
@@ -69,29 +59,16 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
             const std::string name = run.run_name.str();
-            if (run.error_occurred) {
+            if (run.error_occurred)
                 errors_[name] = run.error_message;
+            // Medians come after the repetitions and replace them; a single run stands alone.
+            if (run.error_occurred || run.iterations == 0 ||
+                (run.run_type != Run::RT_Iteration && run.aggregate_name != "median"))
                 continue;
-            }
-            if (run.iterations == 0)
-                continue;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type != Run::RT_Iteration && !median)
-                continue;
-            auto &into = median ? aggregate_ : samples_;
-            into[name].push_back(run.real_accumulated_time / static_cast<double>(run.iterations) *
-                                 1e9);
+            times_[name] = run.real_accumulated_time / static_cast<double>(run.iterations) * 1e9;
             for (const auto &[counter, value] : run.counters)
-                (median ? counter_aggregate_ : counter_samples_)[{name, counter}].push_back(
-                    value.value);
+                times_[name + "#" + counter] = value.value;
         }
-    }
-
-    // Median real time per iteration in ns; NaN when the run did not happen.
-    double median_ns(const std::string &run) const { return median_of(samples_, aggregate_, run); }
-
-    double counter(const std::string &run, const std::string &name) const {
-        return median_of(counter_samples_, counter_aggregate_, std::pair{run, name});
     }
 
     void compare(const std::string &group, const measured &value, const measured &baseline,
@@ -99,109 +76,87 @@ public:
         pairs_.push_back({group, value, baseline, goal});
     }
 
-    // A row measured some other way.
-    void add(table_row row) { rows_.push_back(std::move(row)); }
-
-    // Rows from the declared pairs (in declaration order) and the added ones.
-    std::vector<table_row> rows() const {
-        std::vector<table_row> all;
-        for (const pair &p : pairs_) {
-            const double value = time_of(p.value);
-            if (!std::isfinite(value) && !failed(p.value.run))
-                continue; // filtered out of this run
-            table_row row;
-            row.group = p.group;
-            row.measurement = p.value.label;
-            row.value = failed(p.value.run) ? "failed: " + errors_.at(p.value.run)
-                                            : format_duration_ns(value);
-            row.baseline = p.baseline.label;
-            const double baseline = time_of(p.baseline);
-            row.baseline_value = format_duration_ns(baseline);
-            judge_row(row, value, baseline, p.goal);
-            all.push_back(row);
+    // A row measured some other way; `show` writes the value and baseline in their unit.
+    void add(const std::string &group, const std::string &measurement, double value,
+             const std::string &baseline, double base, row_goal goal = {},
+             std::string (*show)(double) = duration_text) {
+        const double ratio = value / base;
+        std::string verdict = "-";
+        char goal_text[64] = "-";
+        if (goal.max_ratio > 0 && std::isfinite(ratio)) {
+            std::snprintf(goal_text, sizeof(goal_text), "ratio ≤ %g", goal.max_ratio);
+            verdict = ratio <= goal.max_ratio ? "met" : "not met";
+        } else if (goal.max_ns > 0 && std::isfinite(value)) {
+            std::snprintf(goal_text, sizeof(goal_text), "< %s", duration_text(goal.max_ns).c_str());
+            verdict = value < goal.max_ns ? "met" : "not met";
         }
-        all.insert(all.end(), rows_.begin(), rows_.end());
-        return all;
+        // Ratios near 1 carry their meaning in the third decimal (a 2 % goal).
+        const bool near_one = ratio >= 0.9 && ratio <= 1.1;
+        const int decimals = ratio >= 100 ? 0 : ratio >= 10 ? 1 : near_one ? 3 : 2;
+        add_fields({group, measurement, show(value), baseline, show(base),
+                    std::isfinite(ratio) ? fixed(ratio, decimals) : "-", goal_text, verdict});
     }
 
-    // Prints the rows under the benchmark output and appends them to the
-    // shared file when scripts/perf names one.
-    void finish() const {
-        const std::vector<table_row> all = rows();
-        std::printf("\n");
-        print_text_table(stdout, all);
-        std::fflush(stdout);
-        const char *path = std::getenv("PINVALER_BENCH_ROWS");
-        if (!path || !*path)
-            return;
-        std::FILE *file = std::fopen(path, "a");
-        if (!file) {
-            std::fprintf(stderr, "cannot append to %s\n", path);
-            return;
+    void add_failure(const std::string &group, const std::string &measurement,
+                     const std::string &why) {
+        add_fields({group, measurement, "failed: " + why, "-", "-", "-", "-", "-"});
+    }
+
+    void finish() {
+        for (const auto &[group, value, baseline, goal] : pairs_) {
+            if (errors_.count(value.run))
+                add_failure(group, value.label, errors_[value.run]);
+            else if (times_.count(value.run)) // else filtered out of this run
+                add(group, value.label, time_of(value), baseline.label, time_of(baseline), goal);
         }
-        for (const table_row &row : all)
-            std::fprintf(file, "%s\n", encode_row(row).c_str());
-        std::fclose(file);
+        const char *path = std::getenv("PINVALER_BENCH_ROWS");
+        std::FILE *file = path && *path ? std::fopen(path, "a") : nullptr;
+        std::printf("\n%s", lines_.c_str());
+        if (file) {
+            std::fputs(lines_.c_str(), file);
+            std::fclose(file);
+        }
+        std::fflush(stdout);
     }
 
 private:
     struct pair {
         std::string group;
-        measured value;
-        measured baseline;
+        measured value, baseline;
         row_goal goal;
     };
 
-    template <typename Key>
-    static double median_of(const std::map<Key, std::vector<double>> &samples,
-                            const std::map<Key, std::vector<double>> &aggregates, const Key &key) {
-        if (auto found = aggregates.find(key); found != aggregates.end() && !found->second.empty())
-            return found->second.front();
-        auto found = samples.find(key);
-        if (found == samples.end() || found->second.empty())
-            return std::numeric_limits<double>::quiet_NaN();
-        std::vector<double> sorted = found->second;
-        std::sort(sorted.begin(), sorted.end());
-        const size_t n = sorted.size();
-        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+    void add_fields(const std::vector<std::string> &fields) {
+        for (const std::string &field : fields)
+            lines_ += field + (&field == &fields.back() ? "\n" : "\t");
     }
 
     double time_of(const measured &m) const {
-        if (m.counter.empty())
-            return median_ns(m.run);
-        return counter(m.run, m.counter) * m.ns_per_unit;
+        const auto found = times_.find(m.run);
+        return found == times_.end() ? std::nan("") : found->second * m.ns_per_unit;
     }
 
-    bool failed(const std::string &run) const { return errors_.count(run) != 0; }
-
-    std::map<std::string, std::vector<double>> samples_;
-    std::map<std::string, std::vector<double>> aggregate_;
-    std::map<std::pair<std::string, std::string>, std::vector<double>> counter_samples_;
-    std::map<std::pair<std::string, std::string>, std::vector<double>> counter_aggregate_;
+    std::map<std::string, double> times_;
     std::map<std::string, std::string> errors_;
     std::vector<pair> pairs_;
-    std::vector<table_row> rows_;
+    std::string lines_;
 };
 
-// Initialises Google Benchmark with `defaults` for every flag the command line
-// does not give itself, runs what is registered into `table`, and prints the
-// rows. Returns the process's exit status.
-inline int run_benchmarks(int argc, char **argv, bench_table &table,
-                          const std::vector<std::string> &defaults) {
-    std::vector<std::string> owned;
-    std::vector<char *> args(argv, argv + argc);
-    for (const std::string &flag : defaults) {
-        const std::string name = flag.substr(0, flag.find('='));
-        const bool given = std::any_of(args.begin() + 1, args.end(), [&](const char *arg) {
-            return std::strncmp(arg, name.c_str(), name.size()) == 0;
-        });
-        if (!given)
-            owned.push_back(flag);
-    }
-    for (std::string &flag : owned)
+// Repeated and randomly interleaved so that load from elsewhere on the shared
+// machine falls on a measurement and its baseline alike; medians keep the odd
+// stall out. Flags on the command line come later and win (e.g. a quick
+// `--benchmark_repetitions=1 --benchmark_min_time=0.01`).
+inline int run_benchmarks(int argc, char **argv, bench_table &table, int repetitions,
+                          const char *min_time = "0.5") {
+    std::string flags[] = {"--benchmark_repetitions=" + std::to_string(repetitions),
+                           "--benchmark_enable_random_interleaving=true",
+                           "--benchmark_display_aggregates_only=true",
+                           std::string("--benchmark_min_time=") + min_time};
+    std::vector<char *> args{argv[0]};
+    for (std::string &flag : flags)
         args.push_back(flag.data());
+    args.insert(args.end(), argv + 1, argv + argc);
     int count = static_cast<int>(args.size());
-    args.push_back(nullptr);
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
