@@ -9,8 +9,7 @@
 #include "platform/threads.h"
 #include "tag_scenes.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 // With a detector of `family` on `threads` threads; filter_destroy frees it.
@@ -32,7 +31,6 @@ inline filter_instance *make_bench_instance(int32_t family = 0, int32_t threads 
     in->family = create_tag_family(family);
     in->detector = apriltag_detector_create();
     apriltag_detector_add_family(in->detector, in->family);
-    in->worker_threads = threads;
     configure_detector(in->detector, threads);
     return in;
 }
@@ -57,28 +55,21 @@ inline image_u8_t image_of(const gray_image &picture) {
             const_cast<uint8_t *>(picture.pixels.data())};
 }
 
-// Warnings and errors only: the host's chatter and the diagnostics lines would bury the rows.
-inline void quiet_log(int level, const char *format, va_list args, void *) {
-    if (level <= LOG_WARNING) {
-        std::vfprintf(stderr, format, args);
-        std::fputc('\n', stderr);
-    }
-}
-
 // The host headless with a 1920x1080 canvas at 30 fps; needs an X display (xvfb-run -a).
 inline bool start_host() {
-    if (!std::getenv("DISPLAY") || !obs_startup("en-US", nullptr, nullptr))
-        return false;
-    obs_video_info video{};
-    video.graphics_module = "libobs-opengl";
-    video.fps_num = 30;
-    video.fps_den = 1;
-    video.base_width = video.output_width = 1920;
-    video.base_height = video.output_height = 1080;
-    video.output_format = VIDEO_FORMAT_NV12;
-    video.gpu_conversion = true;
-    video.colorspace = VIDEO_CS_709;
-    video.range = VIDEO_RANGE_PARTIAL;
-    video.scale_type = OBS_SCALE_BICUBIC;
-    return obs_reset_video(&video) == OBS_VIDEO_SUCCESS;
+    obs_video_info video{.graphics_module = "libobs-opengl",
+                         .fps_num = 30,
+                         .fps_den = 1,
+                         .base_width = 1920,
+                         .base_height = 1080,
+                         .output_width = 1920,
+                         .output_height = 1080,
+                         .output_format = VIDEO_FORMAT_NV12,
+                         .adapter = 0,
+                         .gpu_conversion = true,
+                         .colorspace = VIDEO_CS_709,
+                         .range = VIDEO_RANGE_PARTIAL,
+                         .scale_type = OBS_SCALE_BICUBIC};
+    return std::getenv("DISPLAY") && obs_startup("en-US", nullptr, nullptr) &&
+           obs_reset_video(&video) == OBS_VIDEO_SUCCESS;
 }

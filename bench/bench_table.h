@@ -3,35 +3,20 @@
 // Rows of the performance table. A bench declares which runs it compares (a
 // measurement and its baseline, taken in the same run) before running; after
 // the run it prints its rows and, when scripts/perf names a file in
-// PINVALER_BENCH_ROWS, appends them there as tab-separated lines for
-// tools/perf_table.
+// PINVALER_BENCH_ROWS, appends them there for tools/perf_table, which formats
+// them. A row is one tab-separated line: group, measurement, baseline, time,
+// baseline time (ns, or "failed: why" for the time), the goal's highest ratio
+// and time in ns (0 for none), and the unit written after each time.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-inline std::string fixed(double value, int decimals, const char *unit = "") {
-    char text[64];
-    std::snprintf(text, sizeof(text), "%.*f%s", decimals, value, unit);
-    return text;
-}
-
-// Three significant digits or so, in the unit that keeps the number readable.
-inline std::string duration_text(double ns) {
-    const double size = std::fabs(ns);
-    if (!std::isfinite(ns))
-        return "-";
-    if (size < 1e3)
-        return fixed(ns, size < 100 ? 1 : 0, " ns");
-    if (size < 1e6)
-        return fixed(ns / 1e3, size < 1e4 ? 2 : 1, " µs");
-    return size < 1e9 ? fixed(ns / 1e6, size < 1e7 ? 2 : 1, " ms") : fixed(ns / 1e9, 2, " s");
-}
 
 inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -39,18 +24,10 @@ inline double median(std::vector<double> values) {
     return n == 0 ? std::nan("") : (values[(n - 1) / 2] + values[n / 2]) / 2.0;
 }
 
-// At most this ratio to the baseline, or a value under this many ns; 0 for none.
+// At most this ratio to the baseline, or a time under this many ns; 0 for none.
 struct row_goal {
     double max_ratio = 0.0;
     double max_ns = 0.0;
-};
-
-// A time from a run: its median real time per iteration in ns, or, for
-// "run#counter", the median of that counter times `ns_per_unit`.
-struct measured {
-    std::string label;
-    std::string run;
-    double ns_per_unit = 1.0;
 };
 
 class bench_table : public benchmark::ConsoleReporter {
@@ -71,80 +48,65 @@ public:
         }
     }
 
-    void compare(const std::string &group, const measured &value, const measured &baseline,
-                 row_goal goal = {}) {
-        pairs_.push_back({group, value, baseline, goal});
+    // Runs by their Google Benchmark names, or "name#counter" for a counter (ns) of one.
+    void compare(const std::string &group, const std::string &label, const std::string &run,
+                 const std::string &baseline, const std::string &baseline_run, row_goal goal = {}) {
+        pending_.push_back([=, this] {
+            for (const std::string &r : {run, baseline_run})
+                if (errors_.count(r))
+                    return add_failure(group, label, r + ": " + errors_[r]);
+            if (times_.count(run) && times_.count(baseline_run)) // else filtered out, or not built
+                add(group, label, times_[run], baseline, times_[baseline_run], goal);
+        });
     }
 
-    // A row measured some other way; `show` writes the value and baseline in their unit.
-    void add(const std::string &group, const std::string &measurement, double value,
-             const std::string &baseline, double base, row_goal goal = {},
-             std::string (*show)(double) = duration_text) {
-        const double ratio = value / base;
-        std::string verdict = "-";
-        char goal_text[64] = "-";
-        if (goal.max_ratio > 0 && std::isfinite(ratio)) {
-            std::snprintf(goal_text, sizeof(goal_text), "ratio ≤ %g", goal.max_ratio);
-            verdict = ratio <= goal.max_ratio ? "met" : "not met";
-        } else if (goal.max_ns > 0 && std::isfinite(value)) {
-            std::snprintf(goal_text, sizeof(goal_text), "< %s", duration_text(goal.max_ns).c_str());
-            verdict = value < goal.max_ns ? "met" : "not met";
-        }
-        // Ratios near 1 carry their meaning in the third decimal (a 2 % goal).
-        const bool near_one = ratio >= 0.9 && ratio <= 1.1;
-        const int decimals = ratio >= 100 ? 0 : ratio >= 10 ? 1 : near_one ? 3 : 2;
-        add_fields({group, measurement, show(value), baseline, show(base),
-                    std::isfinite(ratio) ? fixed(ratio, decimals) : "-", goal_text, verdict});
+    // A row measured some other way.
+    void add(const std::string &group, const std::string &label, double ns,
+             const std::string &baseline, double baseline_ns, row_goal goal = {},
+             const char *unit = "") {
+        char numbers[160];
+        std::snprintf(numbers, sizeof(numbers), "%.6g\t%.6g\t%g\t%g\t%s", ns, baseline_ns,
+                      goal.max_ratio, goal.max_ns, unit);
+        lines_ += group + "\t" + label + "\t" + baseline + "\t" + numbers + "\n";
     }
 
-    void add_failure(const std::string &group, const std::string &measurement,
-                     const std::string &why) {
-        add_fields({group, measurement, "failed: " + why, "-", "-", "-", "-", "-"});
+    void add_failure(const std::string &group, const std::string &label, const std::string &why) {
+        lines_ += group + "\t" + label + "\t-\tfailed: " + why + "\tnan\t0\t0\t\n";
     }
 
     void finish() {
-        for (const auto &[group, value, baseline, goal] : pairs_) {
-            if (errors_.count(value.run))
-                add_failure(group, value.label, errors_[value.run]);
-            else if (times_.count(value.run)) // else filtered out of this run
-                add(group, value.label, time_of(value), baseline.label, time_of(baseline), goal);
-        }
-        const char *path = std::getenv("PINVALER_BENCH_ROWS");
-        std::FILE *file = path && *path ? std::fopen(path, "a") : nullptr;
+        for (const auto &row : pending_)
+            row();
         std::printf("\n%s", lines_.c_str());
-        if (file) {
+        std::fflush(stdout);
+        const char *path = std::getenv("PINVALER_BENCH_ROWS");
+        if (std::FILE *file = path && *path ? std::fopen(path, "a") : nullptr) {
             std::fputs(lines_.c_str(), file);
             std::fclose(file);
         }
-        std::fflush(stdout);
     }
 
 private:
-    struct pair {
-        std::string group;
-        measured value, baseline;
-        row_goal goal;
-    };
-
-    void add_fields(const std::vector<std::string> &fields) {
-        for (const std::string &field : fields)
-            lines_ += field + (&field == &fields.back() ? "\n" : "\t");
-    }
-
-    double time_of(const measured &m) const {
-        const auto found = times_.find(m.run);
-        return found == times_.end() ? std::nan("") : found->second * m.ns_per_unit;
-    }
-
     std::map<std::string, double> times_;
     std::map<std::string, std::string> errors_;
-    std::vector<pair> pairs_;
+    std::vector<std::function<void()>> pending_;
     std::string lines_;
 };
 
+// Registers a run that repeats `step`.
+template <typename Step>
+void add_run(const std::string &name, Step step) {
+    benchmark::RegisterBenchmark(name.c_str(), [step](benchmark::State &state) mutable {
+        for (auto _ : state) {
+            step();
+            benchmark::ClobberMemory();
+        }
+    });
+}
+
 // Repeated and randomly interleaved so that load from elsewhere on the shared
 // machine falls on a measurement and its baseline alike; medians keep the odd
-// stall out. Flags on the command line come later and win (e.g. a quick
+// stall out. Flags on the command line come later and win (a quick look:
 // `--benchmark_repetitions=1 --benchmark_min_time=0.01`).
 inline int run_benchmarks(int argc, char **argv, bench_table &table, int repetitions,
                           const char *min_time = "0.5") {

@@ -18,9 +18,9 @@
 #include "intake/downscale_luma.h"
 
 #include <atomic>
+#include <ctime>
 #include <memory>
 #include <random>
-#include <sys/resource.h>
 #include <thread>
 #include <util/platform.h>
 
@@ -46,24 +46,33 @@ struct pictures {
                 luma[1][size_t(row) * width + col] =
                     luma[0][size_t(std::max(row - 54, 0)) * width + std::max(col - 96, 0)];
         for (int i = 0; i < 2; ++i) {
-            obs_source_frame &frame = frames[i];
-            frame.format = VIDEO_FORMAT_NV12;
-            frame.width = width;
-            frame.height = height;
-            frame.data[0] = luma[i].data();
-            frame.data[1] = chroma.data();
-            frame.linesize[0] = frame.linesize[1] = width;
-            video_format_get_parameters(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, frame.color_matrix,
-                                        frame.color_range_min, frame.color_range_max);
+            frames[i].format = VIDEO_FORMAT_NV12;
+            frames[i].width = width;
+            frames[i].height = height;
+            frames[i].data[0] = luma[i].data();
+            frames[i].data[1] = chroma.data();
+            frames[i].linesize[0] = frames[i].linesize[1] = width;
+            video_format_get_parameters(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, frames[i].color_matrix,
+                                        frames[i].color_range_min, frames[i].color_range_max);
         }
     }
 };
 
-double process_cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+// The CPU time of all of the process's threads.
+double process_cpu_ns() {
+    return static_cast<double>(std::clock()) * 1e9 / CLOCKS_PER_SEC;
+}
+
+std::string one_decimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f", value);
+    return text;
+}
+
+template <typename T>
+T read_locked(pthread_mutex_t &mutex, const T &value) {
+    mutex_lock lock(mutex);
+    return value;
 }
 
 // Pushes one of the pictures at 30 frames per second on its own thread; the
@@ -72,13 +81,10 @@ struct frame_pusher {
     explicit frame_pusher(const pictures &shown)
         : source(obs_source_create_private("pinvaler_bench_frames", "bench frames", nullptr)),
           thread([this, &shown] {
-              int last = -1;
               for (uint64_t next = os_gettime_ns(); running; os_sleepto_ns(next += 33'333'333)) {
                   const int chosen = showing;
                   obs_source_frame frame = shown.frames[chosen];
                   frame.timestamp = os_gettime_ns();
-                  if (chosen != last)
-                      shown_since_ns = 0;
                   obs_source_output_video(source, &frame);
                   if (chosen != last)
                       shown_since_ns = frame.timestamp;
@@ -90,8 +96,13 @@ struct frame_pusher {
         thread.join();
         obs_source_release(source);
     }
+    void show(int picture) {
+        shown_since_ns = 0;
+        showing = picture;
+    }
 
     obs_source_t *source;
+    int last = -1;
     std::atomic<bool> running{true};
     std::atomic<int> showing{0};
     std::atomic<uint64_t> shown_since_ns{0}; // 0 until the chosen picture was pushed once
@@ -105,18 +116,13 @@ struct attached_filter {
         obs_data_set_double(settings, key_detect_fps, detect_fps);
         filter = obs_source_create_private("pinvaler_filter", "pinvale", settings);
         obs_data_release(settings);
-        if (filter)
-            obs_source_filter_add(parent, filter);
+        obs_source_filter_add(parent, filter);
         in = filter ? static_cast<filter_instance *>(obs_obj_get_data(filter)) : nullptr;
     }
     ~attached_filter() {
-        if (filter)
-            obs_source_filter_remove(parent, filter);
+        obs_source_filter_remove(parent, filter);
         obs_source_release(filter);
     }
-    attached_filter(const attached_filter &) = delete;
-    attached_filter &operator=(const attached_filter &) = delete;
-
     // Diagnostics count the detections. The host applies the change on its
     // next tick; the window then runs five seconds before the report line
     // restarts it.
@@ -126,47 +132,34 @@ struct attached_filter {
         obs_source_update(filter, settings);
         obs_data_release(settings);
     }
-    uint64_t detections() const {
-        mutex_lock lock(in->perf_mutex);
-        return in->perf_detections;
-    }
-    crop_parameters crop() const {
-        mutex_lock lock(in->render_mutex);
-        return in->crop;
-    }
 
     obs_source_t *parent;
     obs_source_t *filter;
     filter_instance *in;
 };
 
-struct cpu_figures {
-    double cost_per_second = 0; // filtered minus bare, CPU seconds per second
-    double detections_per_second = 0;
-    double cost_per_detection_ns = 0; // median of each round's own figures
-};
-
-// CPU seconds per second and detections per second over 4 s.
+// CPU ns per second and detections per second over 4 s.
 std::pair<double, double> sample(const std::vector<std::unique_ptr<attached_filter>> &filters) {
     for (auto &f : filters)
         f->count_detections();
     os_sleep_ms(100);
     uint64_t counted = 0;
     for (auto &f : filters)
-        counted -= f->detections(); // wraps, and comes back below
-    const double cpu_start = process_cpu_seconds();
+        counted -= read_locked(f->in->perf_mutex, f->in->perf_detections); // comes back below
+    const double cpu_start = process_cpu_ns();
     const uint64_t start = os_gettime_ns();
     os_sleep_ms(4000);
-    const double cpu = process_cpu_seconds() - cpu_start;
-    const double wall = static_cast<double>(os_gettime_ns() - start) / 1e9;
+    const double cpu = process_cpu_ns() - cpu_start;
+    const double seconds = static_cast<double>(os_gettime_ns() - start) / 1e9;
     for (auto &f : filters)
-        counted += f->detections();
-    return {cpu / wall, static_cast<double>(counted) / wall};
+        counted += read_locked(f->in->perf_mutex, f->in->perf_detections);
+    return {cpu / seconds, static_cast<double>(counted) / seconds};
 }
 
 // Bare and filtered samples alternate on the same pushing sources over three
-// rounds, so that other load on the machine falls on both alike.
-bool measure_cpu(const pictures &shown, int sources, cpu_figures &out) {
+// rounds, so that other load on the machine falls on both alike. Medians of
+// CPU ns per second, detections per second and CPU ns per detection.
+std::vector<double> measure_cpu(const pictures &shown, int sources) {
     std::vector<std::unique_ptr<frame_pusher>> pushers;
     for (int i = 0; i < sources; ++i)
         pushers.push_back(std::make_unique<frame_pusher>(shown));
@@ -178,7 +171,7 @@ bool measure_cpu(const pictures &shown, int sources, cpu_figures &out) {
         for (auto &p : pushers) {
             filters.push_back(std::make_unique<attached_filter>(p->source, 5.0));
             if (!filters.back()->in)
-                return false;
+                return {};
         }
         os_sleep_ms(1500); // first detections, buffers sized
         const auto [filtered, rate] = sample(filters);
@@ -186,57 +179,32 @@ bool measure_cpu(const pictures &shown, int sources, cpu_figures &out) {
         obs_wait_for_destroy_queue();
         costs.push_back(filtered - bare);
         rates.push_back(rate);
-        per_detection.push_back(costs.back() / rate * 1e9);
-        std::printf("  %d source(s), round %d: %.3f CPU s/s bare, %.3f filtered, %.1f "
-                    "detections/s\n",
-                    sources, round + 1, bare, filtered, rate);
-        std::fflush(stdout);
+        per_detection.push_back(costs.back() / rate);
     }
-    out = {median(costs), median(rates), median(per_detection)};
-    return true;
-}
-
-std::string cpu_text(double seconds_per_second) {
-    return fixed(seconds_per_second * 1e3, 1, " ms/s");
-}
-
-std::string cpu_duration_text(double ns) {
-    return duration_text(ns) + " CPU";
+    return {median(costs), median(rates), median(per_detection)};
 }
 
 void add_cpu_rows(bench_table &table, const pictures &shown, double detection_cpu_ns) {
-    cpu_figures one, four;
-    if (!measure_cpu(shown, 1, one) || !measure_cpu(shown, 4, four))
+    const std::vector<double> one = measure_cpu(shown, 1);
+    const std::vector<double> four = measure_cpu(shown, 4);
+    if (one.empty() || four.empty())
         return table.add_failure(group_cpu, "filter instances", "the filter was not created");
     // One instance against the detections it ran: what the rest of the filter adds.
-    table.add(group_cpu,
-              "one instance, 5 detections/s requested (" + fixed(one.detections_per_second, 1) +
-                  " run)",
-              one.cost_per_second,
-              "its detections alone (" + duration_text(detection_cpu_ns) + " CPU each)",
-              one.detections_per_second * detection_cpu_ns / 1e9, {}, cpu_text);
-    table.add(group_cpu,
-              "four instances at once (" + fixed(four.detections_per_second, 1) +
-                  " detections/s run)",
-              four.cost_per_second, "four times one instance", 4.0 * one.cost_per_second, {1.0},
-              cpu_text);
+    table.add(group_cpu, "one instance, 5 detections/s requested (" + one_decimal(one[1]) + " run)",
+              one[0],
+              "its detections alone (" + one_decimal(detection_cpu_ns / 1e6) + " ms CPU each)",
+              one[1] * detection_cpu_ns, {}, "/s");
+    table.add(group_cpu, "four instances at once (" + one_decimal(four[1]) + " detections/s run)",
+              four[0], "four times one instance", 4.0 * one[0], {1.0}, "/s");
     // When the machine cannot keep four workers fed, fewer detections run and
     // the row above flatters; per detection run, the growth shows either way.
-    table.add(group_cpu, "four instances, per detection run", four.cost_per_detection_ns,
-              "one instance, per detection run", one.cost_per_detection_ns, {1.0},
-              cpu_duration_text);
-}
-
-// About four source pixels: far above the drift of a settled crop, below the
-// first tick's step toward a target 96 pixels away.
-bool moved(const crop_parameters &a, const crop_parameters &b) {
-    return std::fabs(a.crop_offset_x - b.crop_offset_x) > 0.002f ||
-           std::fabs(a.crop_offset_y - b.crop_offset_y) > 0.002f;
+    table.add(group_cpu, "four instances, per detection run", four[2],
+              "one instance, per detection run", one[2], {1.0}, " CPU");
 }
 
 void add_latency_row(bench_table &table, const pictures &shown, double detect_fps,
                      double detection_wall_ns) {
-    const std::string rate = fixed(detect_fps, 0) + " detections/s";
+    const std::string rate = std::to_string(int(detect_fps)) + " detections/s";
     frame_pusher pusher(shown);
     attached_filter filter(pusher.source, detect_fps);
     if (!filter.in)
@@ -247,10 +215,17 @@ void add_latency_row(bench_table &table, const pictures &shown, double detect_fp
     for (int move = 0; move < 9; ++move) {
         // Settled for eight half-lives, then a moment at random on the detection grid.
         os_sleep_ms(2000 + random() % static_cast<uint32_t>(1000.0 / detect_fps + 1));
-        const crop_parameters settled = filter.crop();
-        pusher.showing = 1 - pusher.showing;
+        const crop_parameters settled = read_locked(filter.in->render_mutex, filter.in->crop);
+        pusher.show(1 - pusher.showing);
+        // About four source pixels: far above the drift of a settled crop,
+        // below the first tick's step toward a target 96 pixels away.
+        const auto moved = [&] {
+            const crop_parameters crop = read_locked(filter.in->render_mutex, filter.in->crop);
+            return std::fabs(crop.crop_offset_x - settled.crop_offset_x) > 0.002f ||
+                   std::fabs(crop.crop_offset_y - settled.crop_offset_y) > 0.002f;
+        };
         const uint64_t deadline = os_gettime_ns() + 3'000'000'000ull;
-        while (os_gettime_ns() < deadline && !moved(filter.crop(), settled))
+        while (os_gettime_ns() < deadline && !moved())
             std::this_thread::sleep_for(std::chrono::microseconds(250));
         const uint64_t moved_ns = os_gettime_ns();
         const uint64_t pushed_ns = pusher.shown_since_ns;
@@ -262,7 +237,7 @@ void add_latency_row(bench_table &table, const pictures &shown, double detect_fp
     const auto [low, high] = std::minmax_element(latencies.begin(), latencies.end());
     table.add(group_latency,
               rate + ", median of " + std::to_string(latencies.size()) + " moves (" +
-                  duration_text(*low) + " to " + duration_text(*high) + ")",
+                  one_decimal(*low / 1e6) + " ms to " + one_decimal(*high / 1e6) + " ms)",
               median(latencies), "floor: one interval + one detection",
               1e9 / detect_fps + detection_wall_ns);
 }
@@ -283,13 +258,13 @@ std::pair<double, double> bare_detection(const pictures &shown) {
     detect(); // warming up
     detect();
     std::vector<double> walls;
-    const double cpu_start = process_cpu_seconds();
+    const double cpu_start = process_cpu_ns();
     for (int i = 0; i < 15; ++i) {
         const uint64_t start = os_gettime_ns();
         detect();
         walls.push_back(static_cast<double>(os_gettime_ns() - start));
     }
-    const double cpu_ns = (process_cpu_seconds() - cpu_start) * 1e9 / 15;
+    const double cpu_ns = (process_cpu_ns() - cpu_start) / 15;
     filter_destroy(in);
     return {cpu_ns, median(walls)};
 }
@@ -297,20 +272,16 @@ std::pair<double, double> bare_detection(const pictures &shown) {
 } // namespace
 
 int main() {
-    base_set_log_handler(quiet_log, nullptr);
     bench_table table;
     const pictures shown;
     const auto [detection_cpu_ns, detection_wall_ns] = bare_detection(shown);
-    std::printf("bare detection, 960x540: %.1f ms CPU, %.1f ms wall\n", detection_cpu_ns / 1e6,
-                detection_wall_ns / 1e6);
 
     obs_module_t *module = nullptr;
     if (!start_host() ||
         obs_open_module(&module, PINVALER_MODULE_PATH, PINVALER_DATA_DIR) != MODULE_SUCCESS ||
         !obs_init_module(module)) {
-        const char *why = "the host did not start (run under xvfb-run -a)";
-        table.add_failure(group_cpu, "one and four instances", why);
-        table.add_failure(group_latency, "5 and 30 detections/s", why);
+        table.add_failure(group_cpu, "host level",
+                          "the host did not start (run under xvfb-run -a)");
         table.finish();
         return 1;
     }
@@ -327,7 +298,6 @@ int main() {
     for (double fps : {5.0, 30.0})
         add_latency_row(table, shown, fps, detection_wall_ns);
     obs_shutdown();
-    base_set_log_handler(nullptr, nullptr);
     table.finish();
     return 0;
 }

@@ -9,19 +9,6 @@
 
 namespace {
 
-// Random bytes, one buffer per use and size, shared by a candidate and its baselines.
-uint8_t *buffer(int use, size_t bytes) {
-    static std::map<std::pair<int, size_t>, std::vector<uint8_t>> buffers;
-    std::vector<uint8_t> &slot = buffers[{use, bytes}];
-    if (slot.empty()) {
-        std::mt19937 random(static_cast<uint32_t>(use));
-        slot.resize(bytes);
-        for (uint8_t &byte : slot)
-            byte = static_cast<uint8_t>(random());
-    }
-    return slot.data();
-}
-
 struct family {
     const char *name;
     luma_layout layout;
@@ -37,62 +24,54 @@ const family families[] = {
     {"packed422", LUMA_YUY2, 2, "libyuv YUY2ToY + ScalePlane", {}},
 };
 
-struct size_pair {
-    int sw, sh, dw, dh;
-};
-
-template <typename Work>
-void add_run(const std::string &name, Work work) {
-    benchmark::RegisterBenchmark(name.c_str(), [work](benchmark::State &state) {
-        for (auto _ : state) {
-            work();
-            benchmark::ClobberMemory();
-        }
-    });
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
     bench_table table;
-    for (const size_pair s : {size_pair{1920, 1080, 960, 540}, size_pair{3840, 2160, 3840, 2160}}) {
-        const std::string size = std::to_string(s.dw) + "x" + std::to_string(s.dh);
-        const std::string sizes = std::to_string(s.sw) + "x" + std::to_string(s.sh) + " → " + size;
-        const size_t dst_bytes = size_t(s.dw) * s.dh;
-        uint8_t *dst = buffer(1, dst_bytes);
-        uint8_t *mid = buffer(2, std::max(dst_bytes * 4, size_t(s.sw) * s.sh));
-        const uint8_t *copy_src = buffer(0, dst_bytes);
-        add_run("memcpy/" + size, [=] { std::memcpy(dst, copy_src, dst_bytes); });
+    std::mt19937 random(42);
+    std::vector<std::vector<uint8_t>> buffers; // until the runs are over
+    const auto buffer = [&](size_t bytes) {
+        buffers.emplace_back(bytes);
+        for (uint8_t &byte : buffers.back())
+            byte = static_cast<uint8_t>(random());
+        return buffers.back().data();
+    };
+    for (const auto [sw, sh, dw, dh] :
+         {std::array{1920, 1080, 960, 540}, {3840, 2160, 3840, 2160}}) {
+        const std::string size = std::to_string(dw) + "x" + std::to_string(dh);
+        const std::string sizes = std::to_string(sw) + "x" + std::to_string(sh) + " → " + size;
+        // Read by every family and by the copy; the middle buffer is a two-pass baseline's.
+        const uint8_t *src = buffer(size_t(sw) * sh * 4);
+        uint8_t *mid = buffer(size_t(dw) * dh * 4 + size_t(sw) * sh);
+        uint8_t *dst = buffer(size_t(dw) * dh);
+        add_run("memcpy/" + size, [=] { std::memcpy(dst, src, size_t(dw) * dh); });
         for (const family &f : families) {
             const std::string run = std::string(f.name) + "/" + sizes;
-            const uint8_t *src = buffer(0, size_t(s.sw) * s.sh * f.bytes_per_pixel);
-            const int stride = s.sw * f.bytes_per_pixel;
+            const int stride = sw * f.bytes_per_pixel;
             add_run("downscale/" + run, [=] {
-                benchmark::DoNotOptimize(downscale_luma(f.layout, dst, s.dw, s.dh, s.dw, src, s.sw,
-                                                        s.sh, stride, false));
+                benchmark::DoNotOptimize(
+                    downscale_luma(f.layout, dst, dw, dh, dw, src, sw, sh, stride, false));
             });
             if (f.layout == LUMA_PLANE8)
                 add_run("libyuv/" + run, [=] {
-                    libyuv::ScalePlane(src, stride, s.sw, s.sh, dst, s.dw, s.dw, s.dh,
-                                       libyuv::kFilterNone);
+                    libyuv::ScalePlane(src, stride, sw, sh, dst, dw, dw, dh, libyuv::kFilterNone);
                 });
             else if (f.layout == LUMA_BGRA)
                 add_run("libyuv/" + run, [=] {
-                    libyuv::ARGBScale(src, stride, s.sw, s.sh, mid, s.dw * 4, s.dw, s.dh,
+                    libyuv::ARGBScale(src, stride, sw, sh, mid, dw * 4, dw, dh,
                                       libyuv::kFilterNone);
-                    libyuv::ARGBToI400(mid, s.dw * 4, dst, s.dw, s.dw, s.dh);
+                    libyuv::ARGBToI400(mid, dw * 4, dst, dw, dw, dh);
                 });
             else
                 add_run("libyuv/" + run, [=] {
-                    libyuv::YUY2ToY(src, stride, mid, s.sw, s.sw, s.sh);
-                    libyuv::ScalePlane(mid, s.sw, s.sw, s.sh, dst, s.dw, s.dw, s.dh,
-                                       libyuv::kFilterNone);
+                    libyuv::YUY2ToY(src, stride, mid, sw, sw, sh);
+                    libyuv::ScalePlane(mid, sw, sw, sh, dst, dw, dw, dh, libyuv::kFilterNone);
                 });
             const std::string label = std::string(f.name) + " " + sizes;
             const std::string group = "Luma downscale (frame thread)";
-            table.compare(group, {label, "downscale/" + run}, {f.libyuv, "libyuv/" + run}, f.goal);
-            table.compare(group, {label, "downscale/" + run},
-                          {"memcpy of " + size + " bytes", "memcpy/" + size});
+            table.compare(group, label, "downscale/" + run, f.libyuv, "libyuv/" + run, f.goal);
+            table.compare(group, label, "downscale/" + run, "memcpy of " + size + " bytes",
+                          "memcpy/" + size);
         }
     }
     return run_benchmarks(argc, argv, table, 7, "0.2");

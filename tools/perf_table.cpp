@@ -1,37 +1,85 @@
 // Prints the performance table from the rows the bench binaries appended to one
-// file (tab-separated: group, measurement, value, baseline, baseline value,
-// ratio, goal, verdict), aligned for a terminal or as Markdown, followed by the
-// goals met and not met.
+// file (their format is described in bench/bench_table.h): aligned for a
+// terminal or as Markdown, followed by the goals met and not met.
 //   perf_table ROWS            text
 //   perf_table ROWS --markdown Markdown
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using row = std::vector<std::string>; // the eight fields
-const row header = {"Measurement", "Time", "Baseline", "Baseline time", "Ratio", "Goal", "Verdict"};
+using cells = std::vector<std::string>;
+
+std::string fixed(double value, int decimals, const char *unit = "") {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.*f%s", decimals, value, unit);
+    return text;
+}
+
+// Three significant digits or so, in the unit that keeps the number readable.
+std::string duration(double ns) {
+    const double size = std::fabs(ns);
+    if (size < 1e3)
+        return fixed(ns, size < 100 ? 1 : 0, " ns");
+    if (size < 1e6)
+        return fixed(ns / 1e3, size < 1e4 ? 2 : 1, " µs");
+    return size < 1e9 ? fixed(ns / 1e6, size < 1e7 ? 2 : 1, " ms") : fixed(ns / 1e9, 2, " s");
+}
+
+struct row {
+    std::string group;
+    cells shown; // measurement, time, baseline, baseline time, ratio, goal, verdict
+};
+
+// From group, measurement, baseline, time, baseline time, highest ratio, time limit, unit.
+row read_row(const cells &f) {
+    char *end = nullptr;
+    const double ns = std::strtod(f[3].c_str(), &end);
+    if (*end != '\0' || f[3].empty()) // "failed: why"
+        return {f[0], {f[1], f[3], "-", "-", "-", "-", "-"}};
+    const double base = std::strtod(f[4].c_str(), nullptr);
+    const double max_ratio = std::strtod(f[5].c_str(), nullptr);
+    const double max_ns = std::strtod(f[6].c_str(), nullptr);
+    const auto text = [&](double t) { return std::isfinite(t) ? duration(t) + f[7] : "-"; };
+    const double ratio = ns / base;
+    // Ratios near 1 carry their meaning in the third decimal (a 2 % goal).
+    const int decimals = ratio >= 100 ? 0 : ratio >= 10 ? 1 : std::fabs(ratio - 1) <= 0.1 ? 3 : 2;
+    row r{f[0],
+          {f[1], text(ns), f[2], text(base), std::isfinite(ratio) ? fixed(ratio, decimals) : "-",
+           "-", "-"}};
+    char goal[64];
+    if (max_ratio > 0 && std::isfinite(ratio)) {
+        std::snprintf(goal, sizeof(goal), "ratio ≤ %g", max_ratio);
+        r.shown[6] = ratio <= max_ratio ? "met" : "not met";
+    } else if (max_ns > 0 && std::isfinite(ns)) {
+        std::snprintf(goal, sizeof(goal), "< %s", duration(max_ns).c_str());
+        r.shown[6] = ns < max_ns ? "met" : "not met";
+    } else {
+        return r;
+    }
+    r.shown[5] = goal;
+    return r;
+}
 
 // One column per code point: µ, ×, → and ≤ are one each.
 size_t columns(const std::string &text) {
     return std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
 }
 
-void print_line(const row &cells, const std::vector<size_t> &widths, bool markdown) {
+void print_line(const cells &shown, const std::vector<size_t> &widths, bool markdown) {
     std::string line = markdown ? "|" : "";
-    for (size_t i = 0; i < cells.size(); ++i) {
-        std::string cell = cells[i];
+    for (size_t i = 0; i < shown.size(); ++i) {
         if (markdown)
-            line += " " + cell + " |";
-        else if (i + 1 < cells.size())
-            line += cell + std::string(widths[i] - columns(cell) + 2, ' ');
+            line += " " + shown[i] + " |";
         else
-            line += cell;
+            line += shown[i] +
+                    std::string(i + 1 < shown.size() ? widths[i] + 2 - columns(shown[i]) : 0, ' ');
     }
     std::printf("%s\n", line.c_str());
 }
@@ -40,73 +88,72 @@ void print_line(const row &cells, const std::vector<size_t> &widths, bool markdo
 
 int main(int argc, char **argv) {
     const bool markdown = argc == 3 && std::strcmp(argv[2], "--markdown") == 0;
-    if (argc != 2 && !markdown) {
-        std::fprintf(stderr, "usage: %s ROWS [--markdown]\n", argv[0]);
+    std::ifstream in(argc > 1 ? argv[1] : "");
+    if ((argc != 2 && !markdown) || !in) {
+        std::fprintf(stderr, "usage: %s ROWS [--markdown], ROWS a readable file\n", argv[0]);
         return 2;
-    }
-    std::ifstream in(argv[1]);
-    if (!in) {
-        std::fprintf(stderr, "perf_table: cannot read %s\n", argv[1]);
-        return 1;
     }
     std::vector<row> rows;
     std::vector<std::string> groups; // in the order they first appear
     int number = 0;
     for (std::string line; std::getline(in, line);) {
         ++number;
-        if (line.empty())
-            continue;
-        row fields(1);
+        cells fields(1);
         for (char c : line) {
             if (c == '\t')
                 fields.emplace_back();
             else
                 fields.back() += c;
         }
+        if (line.empty())
+            continue;
         if (fields.size() != 8) {
             std::fprintf(stderr, "perf_table: %s:%d is not a table row\n", argv[1], number);
             return 1;
         }
+        rows.push_back(read_row(fields));
         if (std::find(groups.begin(), groups.end(), fields[0]) == groups.end())
             groups.push_back(fields[0]);
-        rows.push_back(fields);
     }
-    std::vector<size_t> widths;
-    for (const std::string &cell : header)
-        widths.push_back(columns(cell));
-    for (const row &r : rows)
-        for (size_t i = 1; i < r.size(); ++i)
-            widths[i - 1] = std::max(widths[i - 1], columns(r[i]));
+    std::stable_sort(rows.begin(), rows.end(), [&](const row &a, const row &b) {
+        return std::find(groups.begin(), groups.end(), a.group) <
+               std::find(groups.begin(), groups.end(), b.group);
+    });
 
+    const cells header = {"Measurement", "Time", "Baseline", "Baseline time",
+                          "Ratio",       "Goal", "Verdict"};
+    std::vector<size_t> widths;
+    for (size_t i = 0; i < header.size(); ++i) {
+        widths.push_back(columns(header[i]));
+        for (const row &r : rows)
+            widths[i] = std::max(widths[i], columns(r.shown[i]));
+    }
     print_line(header, widths, markdown);
     if (markdown)
         std::printf("|---|---:|---|---:|---:|---|---|\n");
-    for (const std::string &group : groups) {
-        if (markdown)
-            print_line({"**" + group + "**", "", "", "", "", "", ""}, widths, true);
-        else
-            std::printf("\n[%s]\n", group.c_str());
-        for (const row &r : rows)
-            if (r[0] == group)
-                print_line(row(r.begin() + 1, r.end()), widths, markdown);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i == 0 || rows[i].group != rows[i - 1].group) {
+            if (markdown)
+                print_line({"**" + rows[i].group + "**", "", "", "", "", "", ""}, widths, true);
+            else
+                std::printf("\n[%s]\n", rows[i].group.c_str());
+        }
+        print_line(rows[i].shown, widths, markdown);
     }
     for (const char *verdict : {"met", "not met"}) {
-        std::ostringstream list;
+        std::string list;
         int count = 0;
         for (const row &r : rows) {
-            if (r[7] != verdict)
+            const cells &s = r.shown;
+            if (s[6] != verdict)
                 continue;
             ++count;
-            list << (markdown ? "- " : "  ") << r[1];
-            if (r[3] != "-")
-                list << " against " << r[3];
-            list << ": " << r[2];
-            if (r[6].rfind("ratio", 0) == 0)
-                list << ", ratio " << r[5];
-            list << " (goal " << r[6] << ")\n";
+            list += (markdown ? "- " : "  ") + s[0] + (s[2] == "-" ? "" : " against " + s[2]) +
+                    ": " + s[1] + (s[5].rfind("ratio", 0) == 0 ? ", ratio " + s[4] : "") +
+                    " (goal " + s[5] + ")\n";
         }
         std::printf(markdown ? "\n**Goals %s** (%d):\n\n%s" : "\nGoals %s (%d):\n%s", verdict,
-                    count, list.str().c_str());
+                    count, list.c_str());
     }
     return 0;
 }
