@@ -1,75 +1,72 @@
+// The detection rate and the frame thread's gate on controlled timestamps.
+#include "detect/detection_rate.h"
 #include "intake/rate_gate.h"
 
 #include <gtest/gtest.h>
-#include <limits>
+
+#include <cmath>
 #include <vector>
 
 namespace {
 
 constexpr uint64_t ms = 1000000;
 
-struct gate {
-    float schedule_fps;
-    uint64_t next_ns = 0;
-    bool due(float fps, uint64_t now) { return rate_gate_due(schedule_fps, next_ns, fps, now); }
-};
-
-// Times (relative to the start) of the frames a gate lets through.
-std::vector<uint64_t> due_frames(gate &g, float fps, uint64_t start, uint64_t step, int count) {
-    std::vector<uint64_t> due;
-    for (int i = 0; i < count; ++i) {
-        const uint64_t now = start + static_cast<uint64_t>(i) * step;
-        if (g.due(fps, now))
-            due.push_back(now - start);
+TEST(DetectionRate, FallsBackToThirtyAndTruncatesTheInterval) {
+    const struct {
+        float fps;
+        double rate;
+        uint64_t interval;
+    } cases[] = {{3.0f, 3.0, 333333333}, {5.0f, 5.0, 200000000}, {30.0f, 30.0, 33333333},
+                 {0.1f, 30.0, 33333333}, {0.0f, 30.0, 33333333}, {-4.0f, 30.0, 33333333},
+                 {NAN, 30.0, 33333333},  {1e9f, 1e9, 1},         {4e9f, double(4e9f), 0}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(effective_detect_rate(c.fps), c.rate) << c.fps;
+        EXPECT_EQ(detect_interval_ns(effective_detect_rate(c.fps)), c.interval) << c.fps;
     }
-    return due;
 }
 
 TEST(RateGate, SixtyFramesASecondAtFiveDetectionsTakeOnePerSlot) {
-    gate g{5.0f};
-    const uint64_t frame = 16666667; // 60 fps
-    const std::vector<uint64_t> due = due_frames(g, 5.0f, 1000 * ms, frame, 120);
+    float schedule = 5.0f;
+    uint64_t next = 0;
+    const uint64_t frame = 16666667, start = 1000 * ms;
+    std::vector<uint64_t> due;
+    for (uint64_t i = 0; i < 120; ++i)
+        if (rate_gate_due(schedule, next, 5.0f, start + i * frame))
+            due.push_back(i * frame);
     ASSERT_EQ(due.size(), 10u);
-    for (size_t i = 0; i < due.size(); ++i) {
-        // The first frame at or after each 200 ms grid point, in the phase of the first frame.
-        const uint64_t slot = i * 200 * ms;
-        EXPECT_GE(due[i], slot);
-        EXPECT_LT(due[i], slot + frame);
+    // The first frame at or after each 200 ms grid point, in the phase of the first frame.
+    for (uint64_t i = 0; i < due.size(); ++i) {
+        EXPECT_GE(due[i], i * 200 * ms);
+        EXPECT_LT(due[i], i * 200 * ms + frame);
     }
 }
 
-TEST(RateGate, AGapIsNotMadeUpInABurst) {
-    gate g{5.0f};
-    const uint64_t t0 = 5000 * ms;
-    ASSERT_TRUE(g.due(5.0f, t0));
-    ASSERT_TRUE(g.due(5.0f, t0 + 200 * ms));
-    // 1.7 s without frames: the next frame is due, the one after waits for the next grid point.
-    ASSERT_TRUE(g.due(5.0f, t0 + 1900 * ms));
-    EXPECT_EQ(g.next_ns, t0 + 2000 * ms);
-    EXPECT_FALSE(g.due(5.0f, t0 + 1950 * ms));
-    EXPECT_TRUE(g.due(5.0f, t0 + 2000 * ms));
-}
-
-TEST(RateGate, RateChangesRestartTheScheduleButNotTinyOnes) {
-    gate g{5.0f};
-    ASSERT_TRUE(g.due(5.0f, 1000 * ms));
-    EXPECT_FALSE(g.due(5.005f, 1050 * ms)) << "0.005 fps is no change";
-    EXPECT_TRUE(g.due(10.0f, 1060 * ms)) << "a new rate makes the next frame due at once";
-    EXPECT_EQ(g.next_ns, 1160 * ms);
-    EXPECT_EQ(g.schedule_fps, 10.0f);
+// A 1.7 s gap is not made up in a burst; a change of more than 0.01 fps restarts the grid with
+// the next frame.
+TEST(RateGate, GapsAndRateChanges) {
+    float schedule = 5.0f;
+    uint64_t next = 0;
+    const struct {
+        float fps;
+        uint64_t at_ms;
+        bool due;
+    } frames[] = {{5, 0, true},     {5, 200, true},    {5, 1900, true},
+                  {5, 1950, false}, {5, 2000, true},   {5.005f, 2050, false},
+                  {10, 2060, true}, {10, 2100, false}, {10, 2160, true}};
+    for (const auto &f : frames)
+        EXPECT_EQ(rate_gate_due(schedule, next, f.fps, 5000 * ms + f.at_ms * ms), f.due)
+            << f.at_ms << " ms at " << f.fps << " fps";
 }
 
 TEST(RateGate, AbsurdRatesNeverDivideByZero) {
-    const float rates[] = {0.0f, -3.0f, std::numeric_limits<float>::quiet_NaN(), 2e9f,
-                           std::numeric_limits<float>::infinity()};
-    for (float fps : rates) {
-        gate g{fps};
-        EXPECT_TRUE(g.due(fps, 10));
-        EXPECT_TRUE(g.due(fps, 10 + 34 * ms)) << fps;
+    for (const float rate : {0.0f, -3.0f, NAN, 2e9f, INFINITY}) {
+        float schedule = rate;
+        uint64_t next = 0;
+        EXPECT_TRUE(rate_gate_due(schedule, next, rate, 10)) << rate;
+        EXPECT_TRUE(rate_gate_due(schedule, next, rate, 10 + 34 * ms)) << rate;
+        // Unusable rates fall back to 30 per second.
+        EXPECT_EQ(next, rate > 1e9f ? 10 + 34 * ms + 1 : 10 + 2 * 33333333u) << rate;
     }
-    gate slow{0.0f};
-    ASSERT_TRUE(slow.due(0.0f, 10));
-    EXPECT_EQ(slow.next_ns, 10 + 33333333u) << "unusable rates fall back to 30 per second";
 }
 
 } // namespace

@@ -1,40 +1,39 @@
 #include "zoom/zoom_smoothing.h"
 
-#include <cmath>
-
 #include <gtest/gtest.h>
 
-TEST(ZoomAlpha, WorkedValues) {
-    struct {
-        float seconds, half_life_ms, alpha;
-    } const cases[] = {
-        {1.0f / 60, 250, 0.04516f},
-        {1.0f / 30, 250, 0.08828f},
-        {0.25f, 250, 0.5f},
-        {0.5f, 250, 0.75f},
-        {1.0f / 60, 1000, 0.01149f},
-        {1.0f / 60, 2000, 0.00576f},
-        {0, 250, 0},
-        {-0.1f, 250, 0},
-        {1e6f, 250, 1},
-        {0.25f, 0, 1},
-        {NAN, 250, 0},
-    };
-    for (const auto &c : cases) {
-        EXPECT_NEAR(zoom_alpha(c.seconds, c.half_life_ms), c.alpha, 5e-6f)
-            << c.seconds << " s at " << c.half_life_ms << " ms";
-    }
-}
+#include <cmath>
+#include <tuple>
 
 namespace {
 
+TEST(ZoomAlpha, WorkedValues) {
+    const struct {
+        float seconds, half_life_ms, alpha;
+    } cases[] = {{1.0f / 60, 250, 0.04516f},
+                 {1.0f / 30, 250, 0.08828f},
+                 {0.25f, 250, 0.5f},
+                 {0.5f, 250, 0.75f},
+                 {1.0f / 60, 1000, 0.01149f},
+                 {1.0f / 60, 2000, 0.00576f},
+                 {0, 250, 0},
+                 {-0.1f, 250, 0},
+                 {1e6f, 250, 1},
+                 {0.25f, 0, 1},
+                 {NAN, 250, 0}};
+    for (const auto &c : cases)
+        EXPECT_NEAR(zoom_alpha(c.seconds, c.half_life_ms), c.alpha, 5e-6f)
+            << c.seconds << " s at " << c.half_life_ms << " ms";
+}
+
 constexpr uint64_t now = 10'000'000'000ull;
+
 struct rect {
     float cx, cy, w, h;
 };
 
-// A 1920x1080 frame with both tags seen and no target. 0.25 s per tick at a
-// 250 ms half-life makes alpha one half.
+// A frame with both tags seen and no target. 0.25 s per tick at a 250 ms
+// half-life makes alpha one half.
 zoom_inputs tick(int32_t frame_w = 1920, int32_t frame_h = 1080) {
     zoom_inputs in{};
     in.follow_half_life_ms = 250;
@@ -46,11 +45,13 @@ zoom_inputs tick(int32_t frame_w = 1920, int32_t frame_h = 1080) {
     return in;
 }
 
-zoom_inputs aim(rect t, zoom_inputs in = tick()) {
+// A target in pixels of a frame of the given size (the tick's when 0).
+zoom_inputs aim(rect t, zoom_inputs in = tick(), int32_t target_w = 0, int32_t target_h = 0) {
     in.target_valid = true;
     in.target_center_x = t.cx, in.target_center_y = t.cy;
     in.target_width = t.w, in.target_height = t.h;
-    in.target_frame_width = in.frame_width, in.target_frame_height = in.frame_height;
+    in.target_frame_width = target_w ? target_w : in.frame_width;
+    in.target_frame_height = target_h ? target_h : in.frame_height;
     return in;
 }
 
@@ -68,10 +69,6 @@ zoom_inputs hiding(bool was_visible, bool both_seen, zoom_inputs in) {
     return in;
 }
 
-// The middle quarter of a 1920x1080 frame.
-const zoom_state middle = {true, 960, 540, 960, 540, 1920, 1080};
-const zoom_state unset = {};
-
 void expect_crop(const crop_parameters &got, const crop_parameters &want, float tol = 1e-5f) {
     EXPECT_NEAR(got.crop_scale_x, want.crop_scale_x, tol);
     EXPECT_NEAR(got.crop_scale_y, want.crop_scale_y, tol);
@@ -80,7 +77,8 @@ void expect_crop(const crop_parameters &got, const crop_parameters &want, float 
     EXPECT_EQ(got.crop_visibility, want.crop_visibility);
 }
 
-} // namespace
+// The middle quarter of a 1920x1080 frame.
+const zoom_state middle = {true, 960, 540, 960, 540, 1920, 1080}, unset = {};
 
 TEST(ZoomStep, TickTable) {
     const crop_parameters id = identity_crop(), id_hidden = {1, 1, 0, 0, 0};
@@ -126,13 +124,14 @@ TEST(ZoomStep, TickTable) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        zoom_state state = c.before;
-        expect_crop(zoom_step(state, c.in), c.crop);
-        EXPECT_EQ(state.zoom_valid, c.valid_after);
-        EXPECT_NEAR(state.zoom_center_x, c.after.cx, 1e-3f);
-        EXPECT_NEAR(state.zoom_center_y, c.after.cy, 1e-3f);
-        EXPECT_NEAR(state.zoom_width, c.after.w, 1e-3f);
-        EXPECT_NEAR(state.zoom_height, c.after.h, 1e-3f);
+        zoom_state s = c.before;
+        expect_crop(zoom_step(s, c.in), c.crop);
+        EXPECT_EQ(s.zoom_valid, c.valid_after);
+        for (const auto &[got, want] : {std::pair{s.zoom_center_x, c.after.cx},
+                                        {s.zoom_center_y, c.after.cy},
+                                        {s.zoom_width, c.after.w},
+                                        {s.zoom_height, c.after.h}})
+            EXPECT_NEAR(got, want, 1e-3f);
     }
 }
 
@@ -144,15 +143,8 @@ TEST(ZoomStep, ResolutionChangeKeepsTheView) {
     const crop_parameters view = {400.0f / 1920, 225.0f / 1080, 1300.0f / 1920, 687.5f / 1080, 1};
     zoom_state state = unset;
     expect_crop(zoom_step(state, aim(target)), view, 1e-6f);
-
-    zoom_inputs in = tick(1280, 720);
-    in.target_valid = true;
-    in.target_center_x = target.cx, in.target_center_y = target.cy;
-    in.target_width = target.w, in.target_height = target.h;
-    in.target_frame_width = 1920, in.target_frame_height = 1080;
-    expect_crop(zoom_step(state, in), view, 1e-6f);
-    EXPECT_EQ(state.zoom_frame_width, 1280);
-    EXPECT_EQ(state.zoom_frame_height, 720);
+    expect_crop(zoom_step(state, aim(target, tick(1280, 720), 1920, 1080)), view, 1e-6f);
+    EXPECT_EQ(std::tuple(state.zoom_frame_width, state.zoom_frame_height), std::tuple(1280, 720));
 
     zoom_state held = {true, 1500, 800, 400, 225, 1920, 1080};
     expect_crop(zoom_step(held, lost(now - 1, tick(1280, 720))), view, 1e-6f);
@@ -162,3 +154,5 @@ TEST(ZoomStep, ResolutionChangeKeepsTheView) {
     expect_crop(zoom_step(unknown, lost(now - 1, tick(1280, 720))),
                 {400.0f / 1280, 200.0f / 720, 400.0f / 1280, 200.0f / 720, 1}, 1e-6f);
 }
+
+} // namespace
