@@ -21,28 +21,28 @@ TEST(DetectableSize, KeepsTheLibraryAwayFromSizesItCannotTake) {
     } cases[] = {{4, 4, true},      {3, 540, false},  {960, 3, false},  {0, 0, false},
                  {-4, 4, false},    {32767, 4, true}, {4, 32767, true}, {32768, 4, false},
                  {4, 32768, false}, {960, 540, true}, {1, 1, false}};
-    apriltag_family_t *family = create_tag_family(tag_family_tag16h5);
+    tag_detector detector(tag_family_tag16h5);
     std::mt19937 random(11);
     for (const auto c : cases) {
         EXPECT_EQ(detectable_size(c.w, c.h), c.ok) << c.w << "x" << c.h;
         gray_image noise(c.ok ? c.w : 0, c.ok ? c.h : 0, 0);
         for (uint8_t &pixel : noise.pixels)
             pixel = static_cast<uint8_t>(random() % 120);
-        EXPECT_TRUE(!c.ok || detected_tags(family, noise).array != nullptr) << c.w << "x" << c.h;
+        if (c.ok)
+            detector.detect(noise);
     }
-    destroy_tag_family(family, tag_family_tag16h5);
 }
 
 // Every drawn marker is found at its drawn corners.
 TEST(DrawnMarkers, FoundWhereTheyWereDrawn) {
     for (const int32_t kind : {tag_family_tag16h5, tag_family_circle21h7}) {
-        apriltag_family_t *family = create_tag_family(kind);
-        scene_picture scene = make_tag_scene(family, tag_scene::pair, 960, 540);
-        const detected_tags found(family, scene.image);
+        tag_detector detector(kind);
+        scene_picture scene = make_tag_scene(detector.family, tag_scene::pair, 960, 540);
+        detector.detect(scene.image);
         for (const placed_marker &marker : scene.markers) {
             SCOPED_TRACE(testing::Message() << "family " << kind << ", id " << marker.id);
-            const apriltag_detection_t *d = found.find(marker.id);
-            const tag_quad expected = expected_tag_quad(family, marker.outer);
+            const apriltag_detection_t *d = detector.find(marker.id);
+            const tag_quad expected = expected_tag_quad(detector.family, marker.outer);
             EXPECT_TRUE(d && d->decision_margin >= 20.0f);
             for (int i = 0; d && i < 5; ++i) {
                 const double *at = i ? d->p[i - 1] : d->c;
@@ -52,7 +52,6 @@ TEST(DrawnMarkers, FoundWhereTheyWereDrawn) {
                 EXPECT_NEAR(at[1], want.y, corner_tolerance) << i;
             }
         }
-        destroy_tag_family(family, kind);
     }
 }
 
