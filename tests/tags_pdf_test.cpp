@@ -53,10 +53,10 @@ TEST(TagsPdf, PagesHoldMarkersAAndBAndAHundredMillimetreBar) {
 
         tag_detector detector(kind);
         std::multiset<int> accepted;
-        for (const apriltag_detection_t *d : detector.detect(image))
-            if (d->hamming == 0 && d->decision_margin >= 20.0f) {
-                accepted.insert(d->id);
-                EXPECT_GE(d->decision_margin, 50.0f) << "id " << d->id;
+        for (const apriltag_detection_t &d : detector.detect(image))
+            if (d.hamming == 0 && d.decision_margin >= 20.0f) {
+                accepted.insert(d.id);
+                EXPECT_GE(d.decision_margin, 50.0f) << "id " << d.id;
             }
         EXPECT_EQ(accepted, (std::multiset<int>{0, 1}));
 
