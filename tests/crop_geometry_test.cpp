@@ -8,15 +8,12 @@
 
 namespace {
 
-tag_quad square_tag(float cx, float cy, float half, int corner = 0, float corner_x = 0) {
-    tag_quad q{cx,
-               cy,
-               {{cx - half, cy - half},
-                {cx + half, cy - half},
-                {cx + half, cy + half},
-                {cx - half, cy + half}}};
-    if (corner_x != 0)
-        q.corners[corner].x = corner_x;
+tag_quad square_tag(float x, float y, float h) {
+    return {x, y, {{x - h, y - h}, {x + h, y - h}, {x + h, y + h}, {x - h, y + h}}};
+}
+
+tag_quad with_corner_x(tag_quad q, int corner, float x) {
+    q.corners[corner].x = x;
     return q;
 }
 
@@ -86,27 +83,27 @@ TEST(CropTargetFromPair, AspectAndPadding) {
                 << c.padding << " " << c.canvas_w << "x" << c.canvas_h;
 }
 
-TEST(CropTargetFromPair, DegeneratePairsAreInvalid) {
+TEST(CropTargetFromPair, DegenerateInputsAreInvalid) {
     const struct {
         const char *name;
         tag_quad a, b;
-        int32_t dw, dh, sw, sh;
     } cases[] = {
-        {"overlapping", pair_a, pair_a, 640, 480, 1280, 960},
-        {"closer than one side", pair_a, square_tag(135, 110, 10), 640, 480, 1280, 960},
-        {"touching corners", pair_a, square_tag(130, 130, 10), 640, 480, 1280, 960},
-        {"NaN inner corner", square_tag(110, 110, 10, 2, NAN), pair_b, 640, 480, 1280, 960},
-        {"NaN outer corner", pair_a, square_tag(410, 310, 10, 2, NAN), 640, 480, 1280, 960},
-        {"infinite corner", square_tag(110, 110, 10, 0, -INFINITY), pair_b, 640, 480, 1280, 960},
-        {"NaN centre", pair_a, square_tag(NAN, 310, 10), 640, 480, 1280, 960},
-        {"zero detection width", pair_a, pair_b, 0, 480, 1280, 960},
-        {"negative detection height", pair_a, pair_b, 640, -480, 1280, 960},
-        {"zero source width", pair_a, pair_b, 640, 480, 0, 960},
-        {"negative source height", pair_a, pair_b, 640, 480, 1280, -960},
+        {"overlapping", pair_a, pair_a},
+        {"closer than one side", pair_a, square_tag(135, 110, 10)},
+        {"touching corners", pair_a, square_tag(130, 130, 10)},
+        {"NaN inner corner", with_corner_x(pair_a, 2, NAN), pair_b},
+        {"NaN outer corner", pair_a, with_corner_x(pair_b, 2, NAN)},
+        {"infinite corner", with_corner_x(pair_a, 0, -INFINITY), pair_b},
+        {"NaN centre", pair_a, square_tag(NAN, 310, 10)},
     };
     for (const auto &c : cases)
-        EXPECT_FALSE(crop_target_from_pair(c.a, c.b, c.dw, c.dh, c.sw, c.sh, 0, 0, 0).valid)
-            << c.name;
+        EXPECT_FALSE(crop_target_from_pair(c.a, c.b, 640, 480, 1280, 960, 0, 0, 0).valid) << c.name;
+    for (const auto &[dw, dh, sw, sh] : {std::tuple{0, 480, 1280, 960},
+                                         {640, -480, 1280, 960},
+                                         {640, 480, 0, 960},
+                                         {640, 480, 1280, -960}})
+        EXPECT_FALSE(crop_target_from_pair(pair_a, pair_b, dw, dh, sw, sh, 0, 0, 0).valid)
+            << dw << "x" << dh << " of " << sw << "x" << sh;
 }
 
 // Random pairs of odd shape, far outside the frame or huge, with odd frame
@@ -117,7 +114,7 @@ TEST(CropTargetFromPair, AnyValidResultIsWellFormed) {
     auto size = [&] { return std::uniform_int_distribution<int32_t>(1, 4000)(rng); };
     const float specials[] = {0.0f, 1e30f, -1e30f, 3e38f};
     int valid = 0;
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         tag_quad tags[2];
         for (tag_quad &t : tags) {
             t.center_x = unit() * 1400 - 200;
@@ -142,7 +139,7 @@ TEST(CropTargetFromPair, AnyValidResultIsWellFormed) {
             ASSERT_EQ(e, std::round(e)) << i;
         ASSERT_TRUE(0 <= x0 && x0 < x1 && x1 <= sw && 0 <= y0 && y0 < y1 && y1 <= sh) << i;
     }
-    EXPECT_GT(valid, 250);
+    EXPECT_GT(valid, 100);
 }
 
 } // namespace
