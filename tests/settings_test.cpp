@@ -8,56 +8,47 @@
 
 namespace {
 
-// Each row edits the stored defaults and the snapshot they must read as.
+// Each row edits the stored defaults and the snapshot they must read as: ids out of range or
+// equal, families, widths out of range, rates, padding and half-lives out of range or not finite.
 TEST(NormaliseSettings, FollowsTheTable) {
-    const struct {
-        const char *name;
-        void (*edit)(stored_settings &, settings_snapshot &);
-    } cases[] = {
-        {"defaults", [](auto &, auto &) {}},
-        {"ids out of range", [](auto &s, auto &) { s.tag_id_a = 5, s.tag_id_b = 7; }},
-        {"ids 1 and 1",
-         [](auto &s, auto &n) { s.tag_id_a = s.tag_id_b = n.tag_id_a = 1, n.tag_id_b = 0; }},
-        {"ids 0 and 0", [](auto &s, auto &) { s.tag_id_a = s.tag_id_b = 0; }},
-        {"id on its low 32 bits",
-         [](auto &s, auto &n) { s.tag_id_a = (1LL << 32) + 1, n.tag_id_a = 1, n.tag_id_b = 0; }},
-        {"family 2", [](auto &s, auto &) { s.tag_family = 2; }},
-        {"family -1", [](auto &s, auto &) { s.tag_family = -1; }},
-        {"family 1", [](auto &s, auto &n) { s.tag_family = n.tag_family = 1; }},
-        {"width below range", [](auto &s, auto &n) { s.detect_width = 100, n.detect_width = 160; }},
-        {"width above range",
-         [](auto &s, auto &n) { s.detect_width = 5000, n.detect_width = 3840; }},
-        {"width negative in 32 bits",
-         [](auto &s, auto &n) { s.detect_width = 0xFFFFFFFFLL, n.detect_width = 160; }},
-        {"fps below one", [](auto &s, auto &n) { s.detect_fps = 0.5, n.detect_fps = 1.0f; }},
-        {"fps NaN", [](auto &s, auto &n) { s.detect_fps = NAN, n.detect_fps = 1.0f; }},
-        {"fps beyond float range",
-         [](auto &s, auto &n) { s.detect_fps = 1e300, n.detect_fps = 1.0f; }},
-        {"fps 240", [](auto &s, auto &n) { s.detect_fps = 240.0, n.detect_fps = 240.0f; }},
-        {"padding negative", [](auto &s, auto &) { s.padding = -3.0; }},
-        {"padding infinite", [](auto &s, auto &) { s.padding = INFINITY; }},
-        {"padding unbounded above", [](auto &s, auto &n) { s.padding = 1e6, n.padding = 1e6f; }},
-        {"half-life negative",
-         [](auto &s, auto &n) { s.follow_half_life_ms = -1.0, n.follow_half_life_ms = 0; }},
-        {"half-life NaN",
-         [](auto &s, auto &n) { s.follow_half_life_ms = NAN, n.follow_half_life_ms = 0; }},
-        {"half-life to the nearest float",
-         [](auto &s, auto &n) { s.follow_half_life_ms = 0.1, n.follow_half_life_ms = 0.1f; }},
-        {"diagnostics", [](auto &s, auto &n) { s.perf_diagnostics = n.perf_diagnostics = true; }},
+    using edit = void (*)(stored_settings &, settings_snapshot &);
+    const edit cases[] = {
+        [](auto &, auto &) {},
+        [](auto &s, auto &) { s.tag_id_a = 5, s.tag_id_b = 7; },
+        [](auto &s, auto &n) { s.tag_id_a = s.tag_id_b = n.tag_id_a = 1, n.tag_id_b = 0; },
+        [](auto &s, auto &) { s.tag_id_a = s.tag_id_b = 0; },
+        [](auto &s, auto &n) { s.tag_id_a = (1LL << 32) + 1, n.tag_id_a = 1, n.tag_id_b = 0; },
+        [](auto &s, auto &) { s.tag_family = 2; },
+        [](auto &s, auto &) { s.tag_family = -1; },
+        [](auto &s, auto &n) { s.tag_family = n.tag_family = 1; },
+        [](auto &s, auto &n) { s.detect_width = 100, n.detect_width = 160; },
+        [](auto &s, auto &n) { s.detect_width = 5000, n.detect_width = 3840; },
+        [](auto &s, auto &n) { s.detect_width = 0xFFFFFFFFLL, n.detect_width = 160; },
+        [](auto &s, auto &n) { s.detect_fps = 0.5, n.detect_fps = 1.0f; },
+        [](auto &s, auto &n) { s.detect_fps = NAN, n.detect_fps = 1.0f; },
+        [](auto &s, auto &n) { s.detect_fps = 1e300, n.detect_fps = 1.0f; },
+        [](auto &s, auto &n) { s.detect_fps = 240.0, n.detect_fps = 240.0f; },
+        [](auto &s, auto &) { s.padding = -3.0; },
+        [](auto &s, auto &) { s.padding = INFINITY; },
+        [](auto &s, auto &n) { s.padding = 1e6, n.padding = 1e6f; },
+        [](auto &s, auto &n) { s.follow_half_life_ms = -1.0, n.follow_half_life_ms = 0; },
+        [](auto &s, auto &n) { s.follow_half_life_ms = NAN, n.follow_half_life_ms = 0; },
+        [](auto &s, auto &n) { s.follow_half_life_ms = 0.1, n.follow_half_life_ms = 0.1f; },
+        [](auto &s, auto &n) { s.perf_diagnostics = n.perf_diagnostics = true; },
     };
     const auto fields = [](const settings_snapshot &n) {
         return std::tuple(n.enable_tracking, n.hide_without_both_tags, n.tag_family, n.tag_id_a,
                           n.tag_id_b, n.padding, n.detect_width, n.detect_fps,
                           n.follow_half_life_ms, n.perf_diagnostics);
     };
-    for (const auto &c : cases) {
+    for (size_t i = 0; i < std::size(cases); ++i) {
         stored_settings stored = {true, false, 0, 0, 1, 0.0, 960, 5.0, 250.0, false};
         settings_snapshot want = default_settings_snapshot;
-        c.edit(stored, want);
-        EXPECT_EQ(fields(normalise_settings(stored, false)), fields(want)) << c.name;
+        cases[i](stored, want);
+        EXPECT_EQ(fields(normalise_settings(stored, false)), fields(want)) << "row " << i;
         want.perf_diagnostics = true;
         EXPECT_EQ(fields(normalise_settings(stored, true)), fields(want))
-            << c.name << ", environment on";
+            << "row " << i << ", environment on";
     }
 }
 

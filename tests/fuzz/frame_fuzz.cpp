@@ -8,45 +8,41 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-template <typename T>
-T take(const uint8_t *&data, size_t &size) {
-    T value{};
-    const size_t n = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&value, data, n);
-    data += n, size -= n;
-    return value;
-}
-
-} // namespace
+#pragma pack(push, 1)
+struct frame_header {
+    uint8_t format;
+    int16_t src_w, src_h, dst_w, dst_h;
+    int8_t pitch_slack;
+    uint8_t dst_slack, flip;
+};
+#pragma pack(pop)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const int format = take<uint8_t>(data, size) % 32;
+    frame_header h{};
+    const size_t used = size < sizeof h ? size : sizeof h;
+    std::memcpy(&h, data, used);
     // Small sizes keep runs fast; the signed bounds are exercised through the pitch.
-    const int32_t src_w = take<int16_t>(data, size) % 97, src_h = take<int16_t>(data, size) % 61;
-    const int32_t dst_w = take<int16_t>(data, size) % 80, dst_h = take<int16_t>(data, size) % 50;
-    const int32_t pitch_slack = take<int8_t>(data, size);
-    const int32_t dst_stride = dst_w + take<uint8_t>(data, size) % 4;
-    const bool flip = take<uint8_t>(data, size) & 1;
+    const int32_t src_w = h.src_w % 97, src_h = h.src_h % 61, dst_w = h.dst_w % 80;
+    const int32_t dst_h = h.dst_h % 50, dst_stride = dst_w + h.dst_slack % 4,
+                  format = h.format % 32;
     // Unsupported formats are passed on as raw layout values, most of them unknown ones.
     const auto layout = luma_layout_for_format(format).value_or(static_cast<luma_layout>(format));
     const bool known = layout >= LUMA_PLANE8 && layout <= LUMA_YVYU;
     const int32_t w = src_w < 0 ? 0 : src_w;
     const int32_t row = layout == LUMA_PLANE8          ? w
-                        : layout >= LUMA_UYVY && known ? 4 * ((w + 1) / 2)
+                        : known && layout >= LUMA_UYVY ? 4 * ((w + 1) / 2)
                                                        : 4 * w;
-    const int32_t linesize = row + pitch_slack;
+    const int32_t linesize = row + h.pitch_slack;
 
     std::vector<uint8_t> plane;
     if (src_w > 0 && src_h > 0 && linesize >= row)
         plane.resize(static_cast<size_t>(linesize) * (src_h - 1) + row);
     for (size_t i = 0; i < plane.size(); ++i)
-        plane[i] = size ? take<uint8_t>(data, size) : static_cast<uint8_t>(i);
+        plane[i] = used + i < size ? data[used + i] : static_cast<uint8_t>(i);
     std::vector<uint8_t> dst(dst_w > 0 && dst_h > 0 ? static_cast<size_t>(dst_stride) * dst_h : 1,
                              0xA5);
     if (!downscale_luma(layout, dst.data(), dst_w, dst_h, dst_stride, plane.data(), src_w, src_h,
-                        linesize, flip)) {
+                        linesize, h.flip & 1)) {
         for (uint8_t byte : dst)
             if (byte != 0xA5)
                 std::abort(); // a refused call wrote to the destination
