@@ -8,6 +8,8 @@
 
 namespace {
 
+const float nan_f = NAN, inf_f = INFINITY, neg_inf = -INFINITY;
+
 tag_quad square_tag(float x, float y, float h) {
     return {x, y, {{x - h, y - h}, {x + h, y - h}, {x + h, y + h}, {x - h, y + h}}};
 }
@@ -26,16 +28,17 @@ auto edges(const crop_target &t) {
 // (520, 420); inset 20 / 6 plus padding.
 const tag_quad pair_a = square_tag(110, 110, 10), pair_b = square_tag(410, 310, 10);
 
+// Kept inside at the left, limited to 95 % of the source, raised to 5 %, and with no aspect the
+// source's, its inset cut to what the box allows.
 TEST(CropRectFromBox, WorkedBoxes) {
+    const float wide = 16.0f / 9.0f;
     const struct {
         float min_x, min_y, max_x, max_y, aspect, inset, cx, cy, w, h;
-    } cases[] = {
-        {100, 50, 300, 60, 16.0f / 9.0f, 5, 400, 110, 390, 220},
-        {10, 200, 40, 300, 16.0f / 9.0f, 0, 178, 500, 356, 200}, // kept inside at the left
-        {0, 0, 959, 539, 16.0f / 9.0f, 0, 959, 539, 1824, 1026}, // limited to 95 %
-        {100, 100, 101, 101, 16.0f / 9.0f, 0, 201, 201, 96, 54}, // raised to 5 %
-        {100, 100, 300, 200, NAN, 1000, 400, 300, 96, 54},       // source ratio, inset cut
-    };
+    } cases[] = {{100, 50, 300, 60, wide, 5, 400, 110, 390, 220},
+                 {10, 200, 40, 300, wide, 0, 178, 500, 356, 200},
+                 {0, 0, 959, 539, wide, 0, 959, 539, 1824, 1026},
+                 {100, 100, 101, 101, wide, 0, 201, 201, 96, 54},
+                 {100, 100, 300, 200, nan_f, 1000, 400, 300, 96, 54}};
     for (const auto &c : cases) {
         crop_target t{};
         EXPECT_TRUE(crop_rect_from_box(c.min_x, c.min_y, c.max_x, c.max_y, 960, 540, 1920, 1080,
@@ -45,36 +48,27 @@ TEST(CropRectFromBox, WorkedBoxes) {
     EXPECT_FALSE(crop_rect_from_box(100, 50, 300, 60, 960, 540, 1920, 1080, 1.5f, 0, nullptr));
 }
 
+// Toward (10, 0) corners 1 and 2 tie and the lower index wins; a target on the centre gives it.
 TEST(TagInnerCorner, FarthestCornerTowardTarget) {
     const struct {
         float tx, ty, x, y;
-    } cases[] = {
-        {10, 0, 1, -1},     // corners 1 and 2 tie: the lower index wins
-        {-10, -10, -1, -1}, // corner 0
-        {3, 5, 1, 1},       // corner 2
-        {0, 0, 0, 0},       // target on the centre: the centre
-    };
+    } cases[] = {{10, 0, 1, -1}, {-10, -10, -1, -1}, {3, 5, 1, 1}, {0, 0, 0, 0}};
     for (const auto &c : cases) {
         const tag_point p = tag_inner_corner(square_tag(0, 0, 1), c.tx, c.ty);
         EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(c.x, c.y)) << c.tx << "," << c.ty;
     }
 }
 
+// Without a whole canvas the source's 4/3, else the canvas's 16/9; bad padding counts as 0.
 TEST(CropTargetFromPair, AspectAndPadding) {
     const struct {
         float padding;
         uint32_t canvas_w, canvas_h;
         float w, h;
-    } cases[] = {
-        {1, 0, 0, 552, 414},       // no canvas: source 4/3
-        {1, 1920, 0, 552, 414},    // half a canvas counts as none
-        {1, 1920, 1080, 632, 356}, // the canvas wins over the source
-        {0, 1920, 1080, 634, 356}, // padding 0; bad padding counts as 0:
-        {NAN, 1920, 1080, 634, 356},
-        {-INFINITY, 1920, 1080, 634, 356},
-        {INFINITY, 1920, 1080, 634, 356},
-        {-5, 1920, 1080, 634, 356},
-    };
+    } cases[] = {{1, 0, 0, 552, 414},           {1, 1920, 0, 552, 414},
+                 {1, 1920, 1080, 632, 356},     {0, 1920, 1080, 634, 356},
+                 {nan_f, 1920, 1080, 634, 356}, {neg_inf, 1920, 1080, 634, 356},
+                 {inf_f, 1920, 1080, 634, 356}, {-5, 1920, 1080, 634, 356}};
     for (const auto &c : cases)
         for (const auto &[a, b] : {std::pair{pair_a, pair_b}, {pair_b, pair_a}})
             EXPECT_EQ(edges(crop_target_from_pair(a, b, 640, 480, 1280, 960, c.padding, c.canvas_w,
@@ -91,19 +85,18 @@ TEST(CropTargetFromPair, DegenerateInputsAreInvalid) {
         {"overlapping", pair_a, pair_a},
         {"closer than one side", pair_a, square_tag(135, 110, 10)},
         {"touching corners", pair_a, square_tag(130, 130, 10)},
-        {"NaN inner corner", with_corner_x(pair_a, 2, NAN), pair_b},
-        {"NaN outer corner", pair_a, with_corner_x(pair_b, 2, NAN)},
-        {"infinite corner", with_corner_x(pair_a, 0, -INFINITY), pair_b},
-        {"NaN centre", pair_a, square_tag(NAN, 310, 10)},
+        {"NaN inner corner", with_corner_x(pair_a, 2, nan_f), pair_b},
+        {"NaN outer corner", pair_a, with_corner_x(pair_b, 2, nan_f)},
+        {"infinite corner", with_corner_x(pair_a, 0, neg_inf), pair_b},
+        {"NaN centre", pair_a, square_tag(nan_f, 310, 10)},
     };
     for (const auto &c : cases)
         EXPECT_FALSE(crop_target_from_pair(c.a, c.b, 640, 480, 1280, 960, 0, 0, 0).valid) << c.name;
-    for (const auto &[dw, dh, sw, sh] : {std::tuple{0, 480, 1280, 960},
-                                         {640, -480, 1280, 960},
-                                         {640, 480, 0, 960},
-                                         {640, 480, 1280, -960}})
-        EXPECT_FALSE(crop_target_from_pair(pair_a, pair_b, dw, dh, sw, sh, 0, 0, 0).valid)
-            << dw << "x" << dh << " of " << sw << "x" << sh;
+    const int32_t bad_sizes[][4] = {
+        {0, 480, 1280, 960}, {640, -480, 1280, 960}, {640, 480, 0, 960}, {640, 480, 1280, -960}};
+    for (const auto &z : bad_sizes)
+        EXPECT_FALSE(crop_target_from_pair(pair_a, pair_b, z[0], z[1], z[2], z[3], 0, 0, 0).valid)
+            << z[0] << "x" << z[1] << " of " << z[2] << "x" << z[3];
 }
 
 // Random pairs of odd shape, far outside the frame or huge, with odd frame

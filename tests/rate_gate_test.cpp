@@ -1,5 +1,4 @@
-// The detection rate and the frame thread's gate on controlled timestamps.
-#include "detect/detection_rate.h"
+// The frame thread's detection gate on controlled timestamps.
 #include "intake/rate_gate.h"
 
 #include <gtest/gtest.h>
@@ -10,20 +9,6 @@
 namespace {
 
 constexpr uint64_t ms = 1000000;
-
-TEST(DetectionRate, FallsBackToThirtyAndTruncatesTheInterval) {
-    const struct {
-        float fps;
-        double rate;
-        uint64_t interval;
-    } cases[] = {{3.0f, 3.0, 333333333}, {5.0f, 5.0, 200000000}, {30.0f, 30.0, 33333333},
-                 {0.1f, 30.0, 33333333}, {0.0f, 30.0, 33333333}, {-4.0f, 30.0, 33333333},
-                 {NAN, 30.0, 33333333},  {1e9f, 1e9, 1},         {4e9f, double(4e9f), 0}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(effective_detect_rate(c.fps), c.rate) << c.fps;
-        EXPECT_EQ(detect_interval_ns(effective_detect_rate(c.fps)), c.interval) << c.fps;
-    }
-}
 
 TEST(RateGate, SixtyFramesASecondAtFiveDetectionsTakeOnePerSlot) {
     float schedule = 5.0f;

@@ -8,19 +8,13 @@
 namespace {
 
 TEST(ZoomAlpha, WorkedValues) {
+    const float at_60 = 1.0f / 60, at_30 = 1.0f / 30; // seconds per frame
     const struct {
         float seconds, half_life_ms, alpha;
-    } cases[] = {{1.0f / 60, 250, 0.04516f},
-                 {1.0f / 30, 250, 0.08828f},
-                 {0.25f, 250, 0.5f},
-                 {0.5f, 250, 0.75f},
-                 {1.0f / 60, 1000, 0.01149f},
-                 {1.0f / 60, 2000, 0.00576f},
-                 {0, 250, 0},
-                 {-0.1f, 250, 0},
-                 {1e6f, 250, 1},
-                 {0.25f, 0, 1},
-                 {NAN, 250, 0}};
+    } cases[] = {
+        {at_60, 250, 0.04516f},  {at_30, 250, 0.08828f},  {0.25f, 250, 0.5f}, {0.5f, 250, 0.75f},
+        {at_60, 1000, 0.01149f}, {at_60, 2000, 0.00576f}, {0, 250, 0},        {-0.1f, 250, 0},
+        {1e6f, 250, 1},          {0.25f, 0, 1},           {NAN, 250, 0}};
     for (const auto &c : cases)
         EXPECT_NEAR(zoom_alpha(c.seconds, c.half_life_ms), c.alpha, 5e-6f)
             << c.seconds << " s at " << c.half_life_ms << " ms";

@@ -129,18 +129,13 @@ void add_noise(gray_image &image, uint32_t seed, int amplitude) {
 void blur_121(gray_image &image) {
     if (image.width < 3 || image.height < 3)
         return;
-    // Rows first, then columns, each from a copy of the line being blurred.
-    const int w = image.width, h = image.height;
-    for (int pass = 0; pass < 2; ++pass)
-        for (int line = 0; line < (pass ? w : h); ++line) {
-            const int n = pass ? h : w;
-            auto at = [&](int i) -> uint8_t & {
-                return pass ? image.at(line, i) : image.at(i, line);
-            };
-            std::vector<uint8_t> copy(n);
-            for (int i = 0; i < n; ++i)
-                copy[i] = at(i);
-            for (int i = 1; i + 1 < n; ++i)
-                at(i) = static_cast<uint8_t>((copy[i - 1] + 2 * copy[i] + copy[i + 1] + 2) / 4);
-        }
+    // Rows first, then columns, each pass from a copy of the picture before it.
+    for (int dy = 0; dy < 2; ++dy) {
+        const gray_image c = image;
+        const int dx = 1 - dy;
+        for (int y = dy; y < image.height - dy; ++y)
+            for (int x = dx; x < image.width - dx; ++x)
+                image.at(x, y) = static_cast<uint8_t>(
+                    (c.at(x - dx, y - dy) + 2 * c.at(x, y) + c.at(x + dx, y + dy) + 2) / 4);
+    }
 }
