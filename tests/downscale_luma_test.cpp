@@ -30,6 +30,10 @@ struct guarded_bytes {
     ~guarded_bytes() { munmap(map, span); }
 };
 
+int64_t row_bytes(luma_layout layout, int64_t width) {
+    return layout == LUMA_PLANE8 ? width : 4 * (layout >= LUMA_UYVY ? (width + 1) / 2 : width);
+}
+
 // Straight from the layout table, with no shared code.
 uint8_t reference_luma(luma_layout layout, const uint8_t *row, int64_t x) {
     const int64_t px = 4 * x, pair = 4 * (x / 2), odd = x % 2;
@@ -63,8 +67,7 @@ TEST(DownscaleLuma, FollowsTheRuleOnEveryLayout) {
             const bool flip = flags & 1;
             SCOPED_TRACE(testing::Message() << "layout " << layout << ", flags " << flags % 4
                                             << ", " << src_w << "x" << src_h << " to " << dst_w);
-            const int64_t row =
-                layout == LUMA_PLANE8 ? src_w : 4 * (layout >= LUMA_UYVY ? (src_w + 1) / 2 : src_w);
+            const int64_t row = row_bytes(layout, src_w);
             const auto linesize = static_cast<int32_t>(row + src_pad);
             const int32_t stride = dst_w + dst_pad;
             guarded_bytes plane(static_cast<size_t>(linesize) * (src_h - 1) + row, flags & 2,
@@ -111,10 +114,8 @@ TEST(LumaRowKernels, EverySetCopiesAndHalvesByTheRule) {
                                  << ", width " << count << " step " << step);
                     const bool pairs = layout == LUMA_YUY2,
                                weighted = !pairs && layout != LUMA_PLANE8;
-                    const int32_t source = step * count;
-                    guarded_bytes src(static_cast<size_t>(pairs ? 4 * ((source + 1) / 2)
-                                                                : (weighted ? 4 : 1) * source),
-                                      true, random);
+                    guarded_bytes src(static_cast<size_t>(row_bytes(layout, step * count)), true,
+                                      random);
                     std::vector<uint8_t> dst(static_cast<size_t>(count) + 1, 0xEE);
                     const luma_weights weights = layout == LUMA_BGRA ? bgr_weights : rgb_weights;
                     if (step == 1 && weighted)
@@ -127,13 +128,10 @@ TEST(LumaRowKernels, EverySetCopiesAndHalvesByTheRule) {
                         weighted ? k->halve_packed32(dst.data(), src.data, count, weights)
                         : pairs  ? k->halve_packed422(dst.data(), src.data, count, even)
                                  : k->halve_plane8(dst.data(), src.data, count);
-                    for (int32_t x = 0; x < count; ++x) {
-                        const int32_t sx = step * x;
-                        const uint8_t *at = src.data + (pairs ? 4 * (sx / 2) + (sx % 2 ? odd : even)
-                                                              : sx * (weighted ? 4 : 1));
-                        ASSERT_EQ(dst[x], reference_luma(pairs ? LUMA_PLANE8 : layout, at, 0))
+                    for (int32_t x = 0, sx = 0; x < count; ++x, sx += step)
+                        ASSERT_EQ(dst[x], pairs ? src.data[4 * (sx / 2) + (sx % 2 ? odd : even)]
+                                                : reference_luma(layout, src.data, sx))
                             << "column " << x;
-                    }
                     EXPECT_EQ(dst[count], 0xEE);
                 }
 }
