@@ -44,7 +44,7 @@ int result_field(const std::string &out, const std::string &key) {
     return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + key.size() + 2);
 }
 
-// What the tool's --check says of a file: "<file>: h264, 1280x360, 180 frames, 6.00 s".
+// What the tool's --check says of a file: "<file>: h264, 640x180, 180 frames, 6.00 s".
 bool decodes_as(const std::string &file, const std::string &wanted) {
     return run_tool("--check " + file).out.find(wanted) != std::string::npos;
 }
@@ -73,7 +73,7 @@ TEST_F(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
 // One scene run serves every check. Hiding while the markers are not both seen
 // also shows that transparent output survives the tool's lossless spool.
 TEST_F(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
-    const tool_run run = run_tool("--hide-without-both --seconds 6 --size=640x360 --out scene");
+    const tool_run run = run_tool("--hide-without-both --seconds 6 --size=320x180 --out scene");
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     SCOPED_TRACE(run.out);
     EXPECT_EQ(result_field(run.out, "frames"), 180);
@@ -83,7 +83,7 @@ TEST_F(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
     EXPECT_GE(result_field(run.out, "hidden"), 1);
     EXPECT_EQ(result_field(run.out, "unknown"), 0);
-    EXPECT_TRUE(decodes_as("scene/side-by-side.mp4", ", 1280x360, 180 frames"));
+    EXPECT_TRUE(decodes_as("scene/side-by-side.mp4", ", 640x180, 180 frames"));
     EXPECT_TRUE(decodes_as("scene/contact-sheet.png", ": png, "));
     EXPECT_FALSE(std::filesystem::exists(scratch + "/scene/.filter-output.mkv"));
 
