@@ -1,165 +1,132 @@
 // The tool itself, run as a user runs it: the real host, the built plug-in, a
 // short built-in scene. The host needs a display: CTest runs this under xvfb-run.
-#include "clip_reader.h"
+// The scene run, last, leaves its outputs in the build tree for a look.
+#include "run_summary.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <map>
-#include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
+#include <tuple>
 
 namespace {
+
+const std::string scratch = PINVALER_PREVIEW_SCRATCH;
+
+class PreviewRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::remove_all(scratch);
+        std::filesystem::create_directories(scratch);
+    }
+};
 
 struct tool_run {
     int status = -1;
     std::string out, err;
 };
 
-struct scratch_dir {
-    std::string path;
-    scratch_dir() {
-        char name[] = "/tmp/pinvaler-preview-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~scratch_dir() { std::filesystem::remove_all(path); }
-};
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-tool_run run_tool(const scratch_dir &dir, const std::string &args) {
-    const std::string out = dir.path + "/stdout.txt";
-    const std::string err = dir.path + "/stderr.txt";
+// Runs in the scratch folder, so paths in `args` are relative to it.
+tool_run run_tool(const std::string &args) {
     const std::string command =
-        std::string("'") + PINVALER_PREVIEW_TOOL + "' " + args + " >'" + out + "' 2>'" + err + "'";
+        "cd '" + scratch + "' && '" PINVALER_PREVIEW_TOOL "' " + args + " >stdout.txt 2>stderr.txt";
     const int raw = std::system(command.c_str());
-    tool_run run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = slurp(out);
-    run.err = slurp(err);
-    return run;
+    const auto slurp = [](const std::string &path) {
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {});
+    };
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(scratch + "/stdout.txt"),
+            slurp(scratch + "/stderr.txt")};
 }
 
-// "result a=1 b=2" from the last line of the summary.
-std::map<std::string, int> result_fields(const std::string &out) {
-    std::map<std::string, int> fields;
-    const size_t at = out.rfind("\nresult ");
-    if (at == std::string::npos)
-        return fields;
-    std::istringstream line(out.substr(at + 8));
-    std::string pair;
-    while (line >> pair) {
-        const size_t equals = pair.find('=');
-        if (equals != std::string::npos)
-            fields[pair.substr(0, equals)] = std::stoi(pair.substr(equals + 1));
+// A field of "result seconds=6 both_markers=4 ...", the summary's last line; -1 if missing.
+int result_field(const std::string &out, const std::string &key) {
+    const size_t at = out.find(" " + key + "=", out.rfind("\nresult "));
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + key.size() + 2);
+}
+
+// What the tool's --check says of a file: "<file>: h264, 640x180, 180 frames, 6.00 s".
+bool decodes_as(const std::string &file, const std::string &wanted) {
+    return run_tool("--check " + file).out.find(wanted) != std::string::npos;
+}
+
+// Settings the filter would quietly normalise are refused too, naming the option,
+// rather than previewing something other than what was asked.
+TEST_F(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
+    std::ofstream(scratch + "/notes.mp4") << "not a video\n";
+    const std::tuple<std::string, int, const char *> cases[] = {
+        {"--input none.mp4", 3, "none.mp4: no such file"},
+        {"--input notes.mp4 --out o", 3, "notes.mp4: not a video file"},
+        {"--seconds 1 --size 320x180 --out notes.mp4/o", 4, "cannot create the output folder"},
+        {"--seconds 1 --size 320x180 --out o --module none.so", 5, "no plug-in at"},
+        {"--seconds 1 --size 320x180 --out o --module notes.mp4", 5, "did not load"},
+        {"--ids 0,0", 2, "--ids"},
+        {"--detect-width 4000", 2, "--detect-width"},
+        {"--size 641x360", 2, "--size"},
+    };
+    for (const auto &[args, status, message] : cases) {
+        const tool_run run = run_tool(args);
+        EXPECT_EQ(run.status, status) << args << "\n" << run.out << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << args << "\n" << run.err;
     }
-    return fields;
 }
 
-int decoded_frames(const std::string &path, int &width, int &height) {
-    clip_reader clip;
-    std::string error;
-    if (!open_clip(path, clip, error))
-        return -1;
-    av_frame_ptr frame = make_av_frame();
-    double seconds = 0.0;
-    int frames = 0;
-    while (read_clip_frame(clip, frame.get(), seconds, error)) {
-        width = frame->width;
-        height = frame->height;
-        ++frames;
-        av_frame_unref(frame.get());
-    }
-    return error.empty() ? frames : -1;
-}
-
-TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
-    const scratch_dir dir;
-    const std::string out_dir = dir.path + "/out";
-    const tool_run run = run_tool(dir, "--seconds 6 --size 640x360 --out '" + out_dir + "'");
+// One scene run serves every check. Hiding while the markers are not both seen
+// also shows that transparent output survives the tool's lossless spool.
+TEST_F(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
+    const tool_run run = run_tool("--hide-without-both --seconds 6 --size=320x180 --out scene");
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-
-    int width = 0, height = 0;
-    EXPECT_EQ(decoded_frames(out_dir + "/side-by-side.mp4", width, height), 180);
-    EXPECT_EQ(width, 1280);
-    EXPECT_EQ(height, 360);
-    EXPECT_EQ(decoded_frames(out_dir + "/contact-sheet.png", width, height), 1);
-    EXPECT_GT(width, 900); // two columns of side-by-side pairs
-    EXPECT_FALSE(std::filesystem::exists(out_dir + "/.filter-output.mkv"));
-
-    const std::map<std::string, int> result = result_fields(run.out);
-    ASSERT_EQ(result.count("seconds"), 1u) << run.out;
-    EXPECT_EQ(result.at("seconds"), 6);
-    EXPECT_EQ(result.at("frames"), 180);
-    // The scene keeps both markers in view for most of its length (they are
-    // covered, then gone, for a while), and the crop should be on them then.
-    EXPECT_GE(result.at("both_markers"), 4) << run.out;
-    EXPECT_GE(2 * result.at("following"), result.at("both_markers")) << run.out;
-    EXPECT_GE(result.at("zoomed"), result.at("following")) << run.out;
-    EXPECT_EQ(result.at("unknown"), 0) << run.out;
-    EXPECT_NE(run.out.find("\"Pinvale Marker Zoom\""), std::string::npos) << run.out;
+    SCOPED_TRACE(run.out);
+    EXPECT_EQ(result_field(run.out, "frames"), 180);
+    // Both markers are in view for most of the scene (then one is covered, then
+    // both are gone for a while), and the crop should be on them then.
+    EXPECT_GE(result_field(run.out, "both_markers"), 4);
+    EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
+    EXPECT_GE(result_field(run.out, "hidden"), 1);
+    EXPECT_EQ(result_field(run.out, "unknown"), 0);
+    EXPECT_TRUE(decodes_as("scene/side-by-side.mp4", ", 640x180, 180 frames"));
+    EXPECT_TRUE(decodes_as("scene/contact-sheet.png", ": png, "));
+    EXPECT_FALSE(std::filesystem::exists(scratch + "/scene/.filter-output.mkv"));
 
     // Its own video as a clip: decoded by FFmpeg and fed to the host as decoded.
-    const tool_run clip = run_tool(dir, "--input '" + out_dir +
-                                            "/side-by-side.mp4' --seconds 2 "
-                                            "--fast --out '" +
-                                            dir.path + "/clip'");
+    const tool_run clip = run_tool("--input scene/side-by-side.mp4 --seconds 1 --fast --out clip");
     ASSERT_EQ(clip.status, 0) << clip.out << clip.err;
     EXPECT_NE(clip.out.find("frames go in as decoded"), std::string::npos) << clip.out;
-    EXPECT_EQ(result_fields(clip.out).at("frames"), 60) << clip.out;
-    EXPECT_EQ(decoded_frames(dir.path + "/clip/side-by-side.mp4", width, height), 60);
-    EXPECT_EQ(width, 2 * 960);
+    EXPECT_EQ(result_field(clip.out, "frames"), 30) << clip.out;
 }
 
-TEST(PreviewRun, HiddenOutputIsReportedAsHidden) {
-    const scratch_dir dir;
-    const tool_run run = run_tool(dir, "--hide-without-both --seconds 4 --size 320x180 --out '" +
-                                           dir.path + "/out'");
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    const std::map<std::string, int> result = result_fields(run.out);
-    ASSERT_EQ(result.count("hidden"), 1u) << run.out;
-    // Both markers are in view at first; later one is covered and then both are gone.
-    EXPECT_GE(result.at("following"), 1) << run.out;
-    EXPECT_GE(result.at("hidden"), 1) << run.out;
-    EXPECT_EQ(result.at("unknown"), 0) << run.out;
-}
-
-TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
-    const scratch_dir dir;
-    const std::string text = dir.path + "/notes.mp4";
-    std::ofstream(text) << "not a video\n";
-    std::ofstream(dir.path + "/a-file") << "in the way\n";
+// How a second of ten frames of a 1280x720 source is judged, the pair wanting a
+// crop `wanted` wide at the centre: the first `seen` frames see both markers and
+// show a crop `shown` wide, `off` of `wanted` to the right; the others see no
+// marker and show the whole frame. The run's verdicts mean only what this holds.
+TEST(RunSummary, JudgesEachSecondOnItsOwnFrames) {
     const struct {
-        const char *name;
-        std::string args;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"missing input", "--input '" + dir.path + "/none.mp4'", 3, "none.mp4: no such file"},
-        {"undecodable input", "--input '" + text + "' --out '" + dir.path + "/o'", 3,
-         "notes.mp4: not a video file"},
-        {"unwritable output", "--seconds 1 --size 320x180 --out '" + dir.path + "/a-file/out'", 4,
-         "cannot create the output folder"},
-        {"missing plug-in",
-         "--seconds 1 --size 320x180 --out '" + dir.path + "/o' --module '" + dir.path +
-             "/none.so'",
-         5, "no plug-in at"},
-        {"not a plug-in",
-         "--seconds 1 --size 320x180 --out '" + dir.path + "/o' --module '" + text + "'", 5,
-         "did not load"},
-        {"bad option", "--ids 0,0", 2, "--ids"},
+        float off, shown, wanted;
+        int32_t seen;
+        bool both_markers, following;
+    } rows[] = {
+        {0.05f, 400, 400, 10, true, true},   // close
+        {0.3f, 400, 400, 10, true, false},   // far off the pair
+        {0.0f, 800, 400, 10, true, false},   // twice too wide
+        {0.0f, 400, 400, 4, false, false},   // markers lost in most frames: the whole frame
+        {0.0f, 1280, 1240, 10, true, false}, // the pair wants nearly everything: not zoomed
     };
-    for (const auto &c : cases) {
-        const tool_run run = run_tool(dir, c.args);
-        EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.out << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << "\n" << run.err;
-    }
+    std::vector<frame_record> frames;
+    for (size_t s = 0; s < std::size(rows); ++s)
+        for (int32_t i = 0; i < 10; ++i) {
+            const auto &r = rows[s];
+            const bool seen = i < r.seen;
+            const float w = seen ? r.shown : 1280.0f;
+            // In frame_record's order: time, markers (no details), view, crop, wanted crop.
+            frames.push_back({static_cast<double>(s) + 0.1 * i, seen, seen, 0, 0, 0, 0, 0,
+                              crop_view::shown, 640.0f + (seen ? r.off * r.wanted : 0.0f), 360, w,
+                              w * 0.5625f, seen, 640, 360, r.wanted, r.wanted * 0.5625f});
+        }
+    const std::vector<second_summary> seconds = summarise_seconds(frames, 1280, 720);
+    ASSERT_EQ(seconds.size(), std::size(rows));
+    for (size_t s = 0; s < std::size(rows); ++s)
+        EXPECT_EQ(std::pair(seconds[s].both_markers, seconds[s].following),
+                  std::pair(rows[s].both_markers, rows[s].following))
+            << "second " << s << ": both markers, following";
 }
 
 } // namespace
