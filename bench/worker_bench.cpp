@@ -2,6 +2,7 @@
 // publication) against the bare detection on the same frame, and detection
 // time by family, detection width and thread count.
 #include "bench_instance.h"
+#include "bench_table.h"
 #include "detect/crop_geometry.h"
 #include "detect/detector_pass.h"
 #include "detect/detector_setup.h"
@@ -257,10 +258,38 @@ void quiet_log(int level, const char *format, va_list args, void *) {
 
 int main(int argc, char **argv) {
     base_set_log_handler(quiet_log, nullptr);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+
+    bench_table table;
+    const char *families[] = {"tag16h5", "tagCircle21h7"};
+    const std::string worker = "Detector worker, 960x540 detection frame";
+    for (int kind : {0, 1}) {
+        const std::string family = families[kind];
+        const std::string arg = "/family:" + std::to_string(kind);
+        const std::string turns = "BM_PassAgainstBare" + arg + "/iterations:40/real_time";
+        // The worker's own work should vanish next to the detection: under 2 %.
+        table.compare(worker, {"worker pass, " + family, turns, "pass_ms", 1e6},
+                      {"bare apriltag_detector_detect", turns, "bare_ms", 1e6},
+                      ratio_at_most(1.02));
+        table.compare(worker,
+                      {"worker's own work (copy, selection, geometry, publication), " + family,
+                       "BM_WorkerOwnWork" + arg + "/real_time"},
+                      {"bare apriltag_detector_detect", "BM_BareDetect" + arg + "/real_time"},
+                      ratio_at_most(0.02));
+    }
+    for (int kind : {0, 1}) {
+        for (int width : {640, 960, 1920}) {
+            const std::string run = "BM_Detect/family:" + std::to_string(kind) +
+                                    "/width:" + std::to_string(width) + "/threads:";
+            const std::string what =
+                std::string(families[kind]) + " at " + std::to_string(width) + " px";
+            table.compare("Detection time by family, width and threads",
+                          {what + ", 2 threads", run + "2/real_time"},
+                          {"1 thread", run + "1/real_time"});
+        }
+    }
+    // Detections are long: fewer repetitions, still interleaved against load drift.
+    return run_benchmarks(argc, argv, table,
+                          {"--benchmark_repetitions=3",
+                           "--benchmark_enable_random_interleaving=true",
+                           "--benchmark_display_aggregates_only=true"});
 }
