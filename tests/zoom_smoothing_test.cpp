@@ -1,76 +1,52 @@
 #include "zoom/zoom_smoothing.h"
 
-#include <cmath>
-
 #include <gtest/gtest.h>
 
-TEST(ZoomAlpha, WorkedValues) {
-    struct {
-        float seconds, half_life_ms, alpha;
-    } const cases[] = {
-        {1.0f / 60, 250, 0.04516f},
-        {1.0f / 30, 250, 0.08828f},
-        {0.25f, 250, 0.5f},
-        {0.5f, 250, 0.75f},
-        {1.0f / 60, 1000, 0.01149f},
-        {1.0f / 60, 2000, 0.00576f},
-        {0, 250, 0},
-        {-0.1f, 250, 0},
-        {1e6f, 250, 1},
-        {0.25f, 0, 1},
-        {NAN, 250, 0},
-    };
-    for (const auto &c : cases) {
-        EXPECT_NEAR(zoom_alpha(c.seconds, c.half_life_ms), c.alpha, 5e-6f)
-            << c.seconds << " s at " << c.half_life_ms << " ms";
-    }
-}
+#include <cmath>
+#include <tuple>
 
 namespace {
 
+TEST(ZoomAlpha, WorkedValues) {
+    const float at_60 = 1.0f / 60, at_30 = 1.0f / 30; // seconds per frame
+    const struct {
+        float seconds, half_life_ms, alpha;
+    } cases[] = {
+        {at_60, 250, 0.04516f},  {at_30, 250, 0.08828f},  {0.25f, 250, 0.5f}, {0.5f, 250, 0.75f},
+        {at_60, 1000, 0.01149f}, {at_60, 2000, 0.00576f}, {0, 250, 0},        {-0.1f, 250, 0},
+        {1e6f, 250, 1},          {0.25f, 0, 1},           {NAN, 250, 0}};
+    for (const auto &c : cases)
+        EXPECT_NEAR(zoom_alpha(c.seconds, c.half_life_ms), c.alpha, 5e-6f)
+            << c.seconds << " s at " << c.half_life_ms << " ms";
+}
+
 constexpr uint64_t now = 10'000'000'000ull;
+
 struct rect {
     float cx, cy, w, h;
 };
 
-// A 1920x1080 frame with both tags seen and no target. 0.25 s per tick at a
-// 250 ms half-life makes alpha one half.
-zoom_inputs tick(int32_t frame_w = 1920, int32_t frame_h = 1080) {
+// One tick of 0.25 s at a 250 ms half-life (alpha one half) with both tags seen, aimed at
+// `target` (none when empty) in pixels of the w x h frame.
+zoom_inputs tick(rect target = {}, int32_t w = 1920, int32_t h = 1080) {
     zoom_inputs in{};
-    in.follow_half_life_ms = 250;
-    in.seconds = 0.25f;
-    in.now_ns = now;
-    in.was_visible = in.both_tags_seen = true;
-    in.frame_width = frame_w;
-    in.frame_height = frame_h;
-    return in;
-}
-
-zoom_inputs aim(rect t, zoom_inputs in = tick()) {
-    in.target_valid = true;
-    in.target_center_x = t.cx, in.target_center_y = t.cy;
-    in.target_width = t.w, in.target_height = t.h;
-    in.target_frame_width = in.frame_width, in.target_frame_height = in.frame_height;
+    in.follow_half_life_ms = 250, in.seconds = 0.25f, in.now_ns = now;
+    in.was_visible = in.both_tags_seen = true, in.target_valid = target.w > 0;
+    in.target_center_x = target.cx, in.target_center_y = target.cy;
+    in.target_width = target.w, in.target_height = target.h;
+    in.frame_width = in.target_frame_width = w, in.frame_height = in.target_frame_height = h;
     return in;
 }
 
 zoom_inputs lost(uint64_t since_ns, zoom_inputs in = tick()) {
-    in.tags_lost = true;
-    in.both_tags_seen = false;
-    in.tags_lost_since_ns = since_ns;
+    in.tags_lost = true, in.both_tags_seen = false, in.tags_lost_since_ns = since_ns;
     return in;
 }
 
 zoom_inputs hiding(bool was_visible, bool both_seen, zoom_inputs in) {
-    in.hide_without_both_tags = true;
-    in.was_visible = was_visible;
-    in.both_tags_seen = both_seen;
+    in.hide_without_both_tags = true, in.was_visible = was_visible, in.both_tags_seen = both_seen;
     return in;
 }
-
-// The middle quarter of a 1920x1080 frame.
-const zoom_state middle = {true, 960, 540, 960, 540, 1920, 1080};
-const zoom_state unset = {};
 
 void expect_crop(const crop_parameters &got, const crop_parameters &want, float tol = 1e-5f) {
     EXPECT_NEAR(got.crop_scale_x, want.crop_scale_x, tol);
@@ -80,7 +56,8 @@ void expect_crop(const crop_parameters &got, const crop_parameters &want, float 
     EXPECT_EQ(got.crop_visibility, want.crop_visibility);
 }
 
-} // namespace
+// The middle quarter of a 1920x1080 frame.
+const zoom_state middle = {true, 960, 540, 960, 540, 1920, 1080}, unset = {};
 
 TEST(ZoomStep, TickTable) {
     const crop_parameters id = identity_crop(), id_hidden = {1, 1, 0, 0, 0};
@@ -95,7 +72,7 @@ TEST(ZoomStep, TickTable) {
     const rect out_r = {960, 540, 1440, 810}, mid_r = {960, 540, 960, 540};
     const rect whole = {960, 540, 1920, 1080}, at_left = {100, 540, 400, 540};
     const rect thin = {960, 540, 0.25f, 540}, outside = {-500, 540, 400, 540};
-    zoom_inputs no_half_life = aim(half);
+    zoom_inputs no_half_life = tick(half);
     no_half_life.follow_half_life_ms = 0;
     const struct {
         const char *name;
@@ -105,34 +82,35 @@ TEST(ZoomStep, TickTable) {
         rect after;
         crop_parameters crop;
     } cases[] = {
-        {"first target jumps", unset, aim(mid_r), true, mid_r, mid},
-        {"target eases", middle, aim(half), true, eased_r, eased},
+        {"first target jumps", unset, tick(mid_r), true, mid_r, mid},
+        {"target eases", middle, tick(half), true, eased_r, eased},
         {"half-life 0 follows", middle, no_half_life, true, half, jumped},
-        {"reacquire jumps", middle, hiding(false, true, aim(half)), true, half, jumped},
-        {"hidden, still easing", middle, hiding(true, false, aim(half)), true, eased_r,
+        {"reacquire jumps", middle, hiding(false, true, tick(half)), true, half, jumped},
+        {"hidden, still easing", middle, hiding(true, false, tick(half)), true, eased_r,
          eased_hidden},
         {"held under 0.8 s", middle, lost(now - 799'999'999), true, mid_r, mid},
         {"eases out at 0.8 s", middle, lost(now - 800'000'000), true, out_r, out},
         {"loss stamped after now", middle, lost(now + 1), true, out_r, out},
         {"both seen, no usable crop", middle, tick(), true, out_r, out},
         {"nothing to show", unset, lost(now - 1), false, zero, id},
-        {"frame size unknown", middle, tick(0, 0), false, mid_r, id},
+        {"frame size unknown", middle, tick({}, 0, 0), false, mid_r, id},
         {"identity hidden too", unset, hiding(true, false, tick()), false, zero, id_hidden},
-        {"clipped at the left edge", unset, aim(at_left), true, at_left, left_clip},
-        {"whole frame", unset, aim(whole), true, whole, id},
-        {"sub-pixel goal as one pixel", unset, aim(thin), true, thin, one_px},
-        {"under 0.0001", unset, aim({8000, 0, 1, 9}, tick(16000, 9)), true, {8000, 0, 1, 9}, id},
-        {"wholly outside", unset, aim(outside), true, outside, id},
+        {"clipped at the left edge", unset, tick(at_left), true, at_left, left_clip},
+        {"whole frame", unset, tick(whole), true, whole, id},
+        {"sub-pixel goal as one pixel", unset, tick(thin), true, thin, one_px},
+        {"under 0.0001", unset, tick({8000, 0, 1, 9}, 16000, 9), true, {8000, 0, 1, 9}, id},
+        {"wholly outside", unset, tick(outside), true, outside, id},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        zoom_state state = c.before;
-        expect_crop(zoom_step(state, c.in), c.crop);
-        EXPECT_EQ(state.zoom_valid, c.valid_after);
-        EXPECT_NEAR(state.zoom_center_x, c.after.cx, 1e-3f);
-        EXPECT_NEAR(state.zoom_center_y, c.after.cy, 1e-3f);
-        EXPECT_NEAR(state.zoom_width, c.after.w, 1e-3f);
-        EXPECT_NEAR(state.zoom_height, c.after.h, 1e-3f);
+        zoom_state s = c.before;
+        expect_crop(zoom_step(s, c.in), c.crop);
+        EXPECT_EQ(s.zoom_valid, c.valid_after);
+        for (const auto &[got, want] : {std::pair{s.zoom_center_x, c.after.cx},
+                                        {s.zoom_center_y, c.after.cy},
+                                        {s.zoom_width, c.after.w},
+                                        {s.zoom_height, c.after.h}})
+            EXPECT_NEAR(got, want, 1e-3f);
     }
 }
 
@@ -143,22 +121,19 @@ TEST(ZoomStep, ResolutionChangeKeepsTheView) {
     const rect target = {1500, 800, 400, 225};
     const crop_parameters view = {400.0f / 1920, 225.0f / 1080, 1300.0f / 1920, 687.5f / 1080, 1};
     zoom_state state = unset;
-    expect_crop(zoom_step(state, aim(target)), view, 1e-6f);
-
-    zoom_inputs in = tick(1280, 720);
-    in.target_valid = true;
-    in.target_center_x = target.cx, in.target_center_y = target.cy;
-    in.target_width = target.w, in.target_height = target.h;
-    in.target_frame_width = 1920, in.target_frame_height = 1080;
-    expect_crop(zoom_step(state, in), view, 1e-6f);
-    EXPECT_EQ(state.zoom_frame_width, 1280);
-    EXPECT_EQ(state.zoom_frame_height, 720);
+    expect_crop(zoom_step(state, tick(target)), view, 1e-6f);
+    zoom_inputs smaller = tick(target, 1280, 720);
+    smaller.target_frame_width = 1920, smaller.target_frame_height = 1080;
+    expect_crop(zoom_step(state, smaller), view, 1e-6f);
+    EXPECT_EQ(std::tuple(state.zoom_frame_width, state.zoom_frame_height), std::tuple(1280, 720));
 
     zoom_state held = {true, 1500, 800, 400, 225, 1920, 1080};
-    expect_crop(zoom_step(held, lost(now - 1, tick(1280, 720))), view, 1e-6f);
+    expect_crop(zoom_step(held, lost(now - 1, tick({}, 1280, 720))), view, 1e-6f);
 
     // Unknown sizes: the rectangle is taken as it is.
     zoom_state unknown = {true, 600, 300, 400, 200, 0, 0};
-    expect_crop(zoom_step(unknown, lost(now - 1, tick(1280, 720))),
+    expect_crop(zoom_step(unknown, lost(now - 1, tick({}, 1280, 720))),
                 {400.0f / 1280, 200.0f / 720, 400.0f / 1280, 200.0f / 720, 1}, 1e-6f);
 }
+
+} // namespace

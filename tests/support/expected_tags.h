@@ -4,15 +4,14 @@
 #include "detect/crop_geometry.h"
 #include "marker_scene.h"
 
-// The detector's corner order for an upright marker starts at the bottom left.
+// The detector's corner order for an upright marker starts at the bottom left;
+// its centre is the projected middle, where the diagonals cross.
 inline tag_quad expected_tag_quad(const apriltag_family_t *family, const scene_quad &outer) {
     const scene_quad q = marker_detect_corners(family, outer);
-    const scene_point order[4] = {q[3], q[2], q[1], q[0]};
-    // The centre the detector reports is the projected middle: where the diagonals cross.
     const scene_point centre = homography_to_quad(q).map(0.5, 0.5);
     tag_quad quad{static_cast<float>(centre.x), static_cast<float>(centre.y), {}};
     for (int i = 0; i < 4; ++i)
-        quad.corners[i] = {static_cast<float>(order[i].x), static_cast<float>(order[i].y)};
+        quad.corners[i] = {static_cast<float>(q[3 - i].x), static_cast<float>(q[3 - i].y)};
     return quad;
 }
 

@@ -34,7 +34,6 @@ struct homography {
     scene_point map(double u, double v) const;
 };
 homography homography_to_quad(const scene_quad &quad);
-bool invert(const homography &h, homography &inverse);
 
 // An upright square with its top edge narrowed by `keystone` (a fraction of
 // the side, split between both ends): a mild perspective tilt.

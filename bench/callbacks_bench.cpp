@@ -1,0 +1,113 @@
+// The host callbacks' own cost per call, each against what its design must
+// pay at least: filter_video on the frame thread (a frame not due, one due),
+// and on the graphics thread the tick with a valid target and the render's
+// own work apart from the host's draw. The tick asks the host for the canvas
+// size, so the host must run: `xvfb-run -a callbacks_bench`.
+#include "bench_instance.h"
+#include "bench_table.h"
+#include "intake/downscale_luma.h"
+
+#include <graphics/vec2.h>
+#include <util/platform.h>
+
+int main(int argc, char **argv) {
+    bench_table table;
+    const std::string group = "Host callbacks";
+    gs_effect_t *effect = nullptr;
+    if (start_host()) {
+        obs_enter_graphics();
+        effect = gs_effect_create_from_file(PINVALER_SOURCE_DIR "/data/effects/pinvaler.effect",
+                                            nullptr);
+        obs_leave_graphics();
+    }
+    if (!effect) {
+        table.add_failure(group, "all callbacks",
+                          "no host or no crop effect (run under xvfb-run -a)");
+        table.finish();
+        return 1;
+    }
+    // The runs share one instance holding a target in the middle of a
+    // 1920x1080 frame, as the worker publishes it.
+    filter_instance *in = make_bench_instance();
+    in->frame_width = in->target_frame_width = 1920;
+    in->frame_height = in->target_frame_height = 1080;
+    in->target_valid = in->both_tags_seen = true;
+    in->target_rect = {900.0f, 500.0f, 640.0f, 360.0f};
+    std::vector<uint8_t> bgra(1920 * 1080 * 4, 77);
+    std::vector<uint8_t> luma(960 * 540);
+    obs_source_frame frame{};
+    frame.format = VIDEO_FORMAT_BGRA;
+    frame.width = 1920;
+    frame.height = 1080;
+    frame.linesize[0] = 1920 * 4;
+    frame.data[0] = bgra.data();
+
+    for (uint64_t next : {UINT64_MAX, uint64_t{0}}) // early in its slot, or due
+        add_run(next ? "filter_video/not_due" : "filter_video/due", [&frame, in, next] {
+            in->next_detect_ns = next;
+            benchmark::DoNotOptimize(filter_video(in, &frame));
+        });
+    add_run("settings_copy_and_clock", [in] {
+        benchmark::DoNotOptimize(copy_settings(in));
+        benchmark::DoNotOptimize(os_gettime_ns());
+    });
+    add_run("conversion_only", [&] {
+        downscale_luma(LUMA_BGRA, luma.data(), 960, 540, 960, bgra.data(), 1920, 1080, 1920 * 4,
+                       false);
+    });
+    add_run("video_tick", [in] { video_tick(in, 1.0f / 30.0f); });
+    // What any tick must pay: four short locks (settings, previous visibility,
+    // tracking inputs, publication) and one expf.
+    add_run("four_locks_and_expf", [in, seconds = 1.0f / 30.0f]() mutable {
+        for (pthread_mutex_t *m :
+             {&in->config_mutex, &in->render_mutex, &in->frame_mutex, &in->render_mutex}) {
+            pthread_mutex_lock(m);
+            pthread_mutex_unlock(m);
+        }
+        benchmark::DoNotOptimize(seconds);
+        benchmark::DoNotOptimize(expf(seconds * -2.7725887f));
+    });
+    // The render's own work around the host's draw: the copy under the render
+    // mutex and the three parameter sets on the shipped effect's handles. The
+    // host's begin and end (which draw the source) are left out.
+    add_run("render_copy_and_parameters",
+            [in, mul_val = gs_effect_get_param_by_name(effect, "mul_val"),
+             add_val = gs_effect_get_param_by_name(effect, "add_val"),
+             visibility = gs_effect_get_param_by_name(effect, "visibility")] {
+                crop_parameters crop;
+                {
+                    mutex_lock lock(in->render_mutex);
+                    crop = in->crop;
+                }
+                vec2 mul;
+                vec2 add;
+                vec2_set(&mul, crop.crop_scale_x, crop.crop_scale_y);
+                vec2_set(&add, crop.crop_offset_x, crop.crop_offset_y);
+                gs_effect_set_vec2(mul_val, &mul);
+                gs_effect_set_vec2(add_val, &add);
+                gs_effect_set_float(visibility, crop.crop_visibility);
+            });
+    add_run("one_lock", [in] {
+        pthread_mutex_lock(&in->render_mutex);
+        pthread_mutex_unlock(&in->render_mutex);
+    });
+
+    // Each under 2 microseconds of its own work; a due frame pays for one
+    // conversion, and the rest should not show.
+    const row_goal under_2us{0, 2000};
+    table.compare(group, "filter_video, frame not due", "filter_video/not_due",
+                  "settings copy + clock read", "settings_copy_and_clock", under_2us);
+    table.compare(group, "filter_video, frame due (BGRA 1920x1080 → 960x540)", "filter_video/due",
+                  "the conversion alone", "conversion_only");
+    table.compare(group, "video_tick, valid target", "video_tick",
+                  "four locks + expf (what any tick pays)", "four_locks_and_expf", under_2us);
+    table.compare(group, "video_render's own work (copy + 3 parameter sets)",
+                  "render_copy_and_parameters", "one lock and unlock", "one_lock", under_2us);
+    const int status = run_benchmarks(argc, argv, table, 5, "0.2");
+    filter_destroy(in);
+    obs_enter_graphics();
+    gs_effect_destroy(effect);
+    obs_leave_graphics();
+    obs_shutdown();
+    return status;
+}
