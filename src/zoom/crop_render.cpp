@@ -19,10 +19,12 @@ void video_render(void *data, gs_effect_t *) {
         crop = instance->crop;
     }
 
-    if (!obs_source_process_filter_begin(instance->source, GS_RGBA, OBS_NO_DIRECT_RENDERING)) {
-        obs_source_skip_video_filter(instance->source);
+    // The host refuses when the filter has lost its parent or target (taken off
+    // its source while a frame is drawn), where skipping would dereference the
+    // missing parent, and when the target has no size, where it has skipped the
+    // filter itself already.
+    if (!obs_source_process_filter_begin(instance->source, GS_RGBA, OBS_NO_DIRECT_RENDERING))
         return;
-    }
     vec2 mul;
     vec2 add;
     vec2_set(&mul, crop.crop_scale_x, crop.crop_scale_y);
