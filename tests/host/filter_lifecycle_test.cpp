@@ -1,65 +1,41 @@
-// Create and destroy, through the real host and directly, including failures part-way.
+// Create, update and destroy, through the real host and directly, including failures part-way.
+#include "filter/settings_io.h"
 #include "filter_fixture.h"
 #include "host_environment.h"
 #include "module_data_dir.h"
 
-#include <fstream>
+#include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
 
 namespace {
 
-TEST(FilterLifecycle, HostCreatesAWorkingInstanceAndDestroysItWithoutTrace) {
+TEST(FilterLifecycle, CreatedAndDestroyedThroughTheHostOrRightAwayLeavesNothing) {
     // The host keeps every effect file it loaded, and its first source of a type leaves lasting
     // records: made once beforehand, they stay out of the counts.
-    create_instance(default_settings().get());
+    data_ptr settings = default_settings();
+    create_instance(settings.get());
     obs_source_release(obs_source_create_private("pinvaler_filter", "warm-up", nullptr));
     wait_for_quiet_host();
     const int threads_before = process_thread_count();
     const long allocs_before = bnum_allocs();
 
     obs_source_t *filter = obs_source_create_private("pinvaler_filter", "lifecycle", nullptr);
-    ASSERT_NE(filter, nullptr);
-    const auto *instance = static_cast<filter_instance *>(obs_obj_get_data(filter));
-    ASSERT_NE(instance, nullptr);
-    EXPECT_EQ(instance->source, filter);
-    EXPECT_TRUE(instance->config_mutex_ready && instance->frame_mutex_ready &&
-                instance->detector_mutex_ready && instance->render_mutex_ready &&
-                instance->perf_mutex_ready && instance->detect_event_ready &&
-                instance->worker_started && instance->crop_effect && instance->param_visibility);
-    EXPECT_STREQ(instance->family->name, "tag16h5");
-    const apriltag_detector_t *d = instance->detector;
-    EXPECT_EQ(zarray_size(d->tag_families), 1);
-    EXPECT_EQ(std::tuple(d->quad_decimate, d->quad_sigma, d->refine_edges, d->decode_sharpening,
-                         d->qtp.deglitch, d->qtp.min_white_black_diff, d->nthreads),
-              std::tuple(1.0f, 0.0f, false, 0.25, 0, 5, instance->worker_threads));
-    EXPECT_TRUE(instance->worker_threads >= 1 && instance->worker_threads <= 4);
-    EXPECT_EQ(std::tuple(instance->crop.crop_scale_x, instance->crop.crop_visibility,
-                         instance->frame_usable, instance->canvas_width, instance->canvas_height),
-              std::tuple(1.0f, 1.0f, true, host_setup::canvas_width, host_setup::canvas_height));
+    ASSERT_NE(obs_obj_get_data(filter), nullptr);
     EXPECT_EQ(process_thread_count(), threads_before + 1) << "one worker per instance";
-
     obs_source_release(filter);
     obs_wait_for_destroy_queue();
+    // Destroyed while its worker waits, some with a wake still pending.
+    for (int i = 0; i < 25; ++i) {
+        instance_ptr direct = create_instance(settings.get());
+        ASSERT_NE(direct, nullptr);
+        if (i % 2)
+            event_signal(direct->detect_event);
+    }
     EXPECT_TRUE(wait_until([&] { return process_thread_count() == threads_before; }));
     EXPECT_TRUE(wait_until([&] { return bnum_allocs() == allocs_before; }))
         << bnum_allocs() - allocs_before << " host allocations left";
-}
-
-TEST(FilterLifecycle, DestroyRightAfterCreateStopsTheWaitingWorker) {
-    data_ptr settings = default_settings();
-    create_instance(settings.get());
-    wait_for_quiet_host();
-    const int threads_before = process_thread_count();
-    const long allocs_before = bnum_allocs();
-    for (int i = 0; i < 25; ++i) {
-        instance_ptr instance = create_instance(settings.get());
-        ASSERT_NE(instance, nullptr);
-        if (i % 2)
-            event_signal(instance->detect_event); // a pending wake must not outlive destroy
-    }
-    EXPECT_EQ(process_thread_count(), threads_before);
-    EXPECT_EQ(bnum_allocs(), allocs_before);
     filter_destroy(nullptr);
 }
 
@@ -70,11 +46,8 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
     std::string no_visibility = shipped.str();
     for (size_t at; (at = no_visibility.find("visibility")) != std::string::npos;)
         no_visibility.replace(at, 10, "brightness");
-    const struct {
-        const char *effect; // null: no effect file
-        // "@" stands for the effect file's path; ": " at the end, for the loader's own text.
-        std::vector<std::string> errors;
-    } cases[] = {
+    // "@" stands for the effect file's path; after ": " comes the loader's own text.
+    const std::pair<const char *, std::vector<std::string>> cases[] = {
         {nullptr, {"Pinvale: crop effect is missing from plugin resources"}},
         {no_visibility.c_str(),
          {"Pinvale: crop effect is missing a required parameter",
@@ -85,36 +58,104 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
     // whether create itself left anything behind.
     for (int run = 0; run < 2; ++run)
         for (size_t i = 0; i < std::size(cases); ++i) {
-            SCOPED_TRACE(i);
             module_data_dir dir("effect-" + std::to_string(i));
-            if (cases[i].effect)
-                dir.write("effects/pinvaler.effect", cases[i].effect);
+            if (cases[i].first)
+                dir.write("effects/pinvaler.effect", cases[i].first);
             const int threads_before = process_thread_count();
             const long allocs_before = bnum_allocs();
             const size_t mark = log_mark();
             EXPECT_FALSE(create_instance(default_settings().get()));
             EXPECT_EQ(process_thread_count(), threads_before);
-            if (run == 1) {
-                EXPECT_EQ(bnum_allocs(), allocs_before);
-            }
-
-            std::vector<std::string> errors;
+            EXPECT_TRUE(run == 0 || bnum_allocs() == allocs_before) << "case " << i;
+            std::vector<std::string> errors, want = cases[i].second;
             for (const log_line &line : captured_log_since(mark))
-                if (line.level == LOG_ERROR && line.text.rfind("Pinvale: ", 0) == 0)
+                if (line.level == LOG_ERROR && line.text.starts_with("Pinvale: "))
                     errors.push_back(line.text);
-            ASSERT_EQ(errors.size(), cases[i].errors.size());
-            for (size_t e = 0; e < errors.size(); ++e) {
-                std::string want = cases[i].errors[e];
-                if (const size_t at = want.find('@'); at != std::string::npos)
-                    want.replace(at, 1, dir.file("effects/pinvaler.effect").string());
-                if (want.ends_with(": ")) {
-                    EXPECT_TRUE(errors[e].starts_with(want) && errors[e].size() > want.size())
-                        << errors[e];
-                } else {
-                    EXPECT_EQ(errors[e], want);
-                }
-            }
+            for (std::string &line : want)
+                if (const size_t at = line.find('@'); at != std::string::npos)
+                    line.replace(at, 1, dir.file("effects/pinvaler.effect").string());
+            if (!errors.empty() && want.back().ends_with(": ") &&
+                errors.back().size() > want.back().size())
+                errors.back().resize(want.back().size());
+            EXPECT_EQ(errors, want);
         }
+}
+
+TEST(ReadSettings, WritesTheCorrectedIdsBackButNotTheFamilyAndReadsIntegersAsDoubles) {
+    data_ptr settings = default_settings();
+    // The panel's lists store integers, also where numbers with a fraction are read.
+    for (const auto &[key, value] : {std::pair{"tag_id_a", 5},
+                                     {"tag_id_b", 7},
+                                     {"tag_family", 2},
+                                     {"detect_fps", 10},
+                                     {"padding", 12}})
+        obs_data_set_int(settings.get(), key, value);
+    filter_instance probe{};
+    const settings_snapshot s = read_settings(&probe, settings.get());
+    EXPECT_EQ(std::tuple(s.tag_id_a, s.tag_id_b, s.tag_family, s.detect_fps, s.padding),
+              std::tuple(0, 1, 0, 10.0f, 12.0f));
+    EXPECT_EQ(std::tuple(obs_data_get_int(settings.get(), "tag_id_a"),
+                         obs_data_get_int(settings.get(), "tag_id_b"),
+                         obs_data_get_int(settings.get(), "tag_family")),
+              std::tuple(0, 1, 2));
+}
+
+TEST(FilterUpdate, SwitchesTheFamilyBothWaysAndResetsTrackingWhenTheMarkersOrTrackingChange) {
+    data_ptr settings = default_settings();
+    instance_ptr instance = create_instance(settings.get());
+    ASSERT_NE(instance, nullptr);
+    const std::pair<const char *, bool> steps[] = {
+        {R"({"padding": 8.0})", false},         {R"({"enable_tracking": false})", false},
+        {R"({"enable_tracking": true})", true}, {R"({"tag_id_b": 0})", false}, // normalised back
+        {R"({"tag_id_a": 1})", true},           {R"({"detect_width": 1920})", false},
+        {R"({"tag_family": 1})", true},         {R"({"tag_family": 0})", true},
+    };
+    for (const auto &[json, cleared] : steps) {
+        read_locked<bool>(instance->frame_mutex, [&] { return instance->both_tags_seen = true; });
+        const apriltag_family_t *family_before = instance->family;
+        obs_data_t *edit = obs_data_create_from_json(json);
+        obs_data_apply(settings.get(), edit);
+        obs_data_release(edit);
+        filter_update(instance.get(), settings.get());
+        EXPECT_EQ(
+            read_locked<bool>(instance->frame_mutex, [&] { return instance->both_tags_seen; }),
+            !cleared)
+            << json;
+        const bool circle = copy_settings(instance.get()).tag_family == 1;
+        EXPECT_EQ(instance->family != family_before, std::strstr(json, "family") != nullptr)
+            << json;
+        EXPECT_STREQ(instance->family->name, circle ? "tagCircle21h7" : "tag16h5");
+        apriltag_family_t *registered = nullptr;
+        ASSERT_EQ(zarray_size(instance->detector->tag_families), 1);
+        zarray_get(instance->detector->tag_families, 0, &registered);
+        EXPECT_EQ(registered, instance->family);
+    }
+    filter_update(nullptr, settings.get());
+}
+
+TEST(FilterUpdate, DiagnosticsSwitchOpensOrClosesTheWindowUnlessTheEnvironmentKeepsItOn) {
+    for (bool from_env : {false, true}) {
+        if (from_env)
+            setenv("PINVALER_PERF", "1", 1);
+        data_ptr settings = default_settings();
+        instance_ptr instance = create_instance(settings.get());
+        unsetenv("PINVALER_PERF");
+        ASSERT_NE(instance, nullptr);
+        for (bool on : {true, false}) {
+            read_locked<bool>(instance->perf_mutex, [&] {
+                instance->perf_window_start_ns = 1;
+                return instance->perf_submitted = 7;
+            });
+            obs_data_set_bool(settings.get(), "perf_diagnostics", on);
+            filter_update(instance.get(), settings.get());
+            const uint64_t start = instance->perf_window_start_ns;
+            // Opened anew when switched on, closed when off; the environment's window runs on.
+            EXPECT_EQ(std::tuple(copy_settings(instance.get()).perf_diagnostics, start > 1,
+                                 start == 0, instance->perf_submitted),
+                      from_env ? std::tuple(true, false, false, 7u) : std::tuple(on, on, !on, 0u))
+                << from_env << on;
+        }
+    }
 }
 
 } // namespace

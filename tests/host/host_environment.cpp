@@ -3,7 +3,6 @@
 #include "stand_in_desktop.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -19,13 +18,11 @@ std::vector<log_line> log_lines;
 void capture_log(int level, const char *format, va_list args, void *) {
     char text[4096];
     std::vsnprintf(text, sizeof(text), format, args);
-    if (std::getenv("PINVALER_TEST_LOG"))
-        std::fprintf(stderr, "[host %d] %s\n", level, text);
     std::lock_guard<std::mutex> lock(log_mutex);
     log_lines.push_back({level, text});
 }
 
-class host_environment : public ::testing::Environment {
+struct host_environment : ::testing::Environment {
     void SetUp() override {
         install_stand_in_desktop(); // before any thread or GIO use
         // The host unloads its graphics module and the GL driver at shutdown, after which leak
@@ -37,19 +34,10 @@ class host_environment : public ::testing::Environment {
         base_set_log_handler(capture_log, nullptr);
         ASSERT_TRUE(obs_startup("en-US", nullptr, nullptr)) << "is there an X display?";
         constexpr uint32_t w = host_setup::canvas_width, h = host_setup::canvas_height;
-        obs_video_info video{"libobs-opengl",
-                             30,
-                             1,
-                             w,
-                             h,
-                             w,
-                             h,
-                             VIDEO_FORMAT_NV12,
-                             0,
-                             true,
-                             VIDEO_CS_709,
-                             VIDEO_RANGE_PARTIAL,
-                             OBS_SCALE_BICUBIC};
+        // clang-format off
+        obs_video_info video{"libobs-opengl", 30, 1, w, h, w, h, VIDEO_FORMAT_NV12, 0, true,
+                             VIDEO_CS_709, VIDEO_RANGE_PARTIAL, OBS_SCALE_BICUBIC};
+        // clang-format on
         ASSERT_EQ(obs_reset_video(&video), OBS_VIDEO_SUCCESS);
         obs_module_t *module = nullptr;
         ASSERT_EQ(obs_open_module(&module, PINVALER_MODULE_PATH, PINVALER_DATA_DIR),
@@ -74,13 +62,12 @@ const auto *registered = ::testing::AddGlobalTestEnvironment(new host_environmen
 } // namespace
 
 size_t log_mark() {
-    std::lock_guard<std::mutex> lock(log_mutex);
-    return log_lines.size();
+    return captured_log_since(0).size();
 }
 
 std::vector<log_line> captured_log_since(size_t mark) {
     std::lock_guard<std::mutex> lock(log_mutex);
-    return {log_lines.begin() + static_cast<std::ptrdiff_t>(std::min(mark, log_lines.size())),
+    return {log_lines.begin() + static_cast<long>(std::min(mark, log_lines.size())),
             log_lines.end()};
 }
 
@@ -92,12 +79,10 @@ size_t count_log_since(size_t mark, int level, const std::string &needle) {
 }
 
 bool wait_until(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() >= deadline)
             return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 
@@ -108,9 +93,8 @@ int process_thread_count() {
 
 void wait_for_quiet_host() {
     obs_wait_for_destroy_queue();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     auto counts = std::pair(bnum_allocs(), process_thread_count());
-    for (int steady = 0; steady < 4 && std::chrono::steady_clock::now() < deadline;) {
+    for (int steady = 0, tries = 0; steady < 4 && tries < 100; ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const auto now = std::pair(bnum_allocs(), process_thread_count());
         steady = now == counts ? steady + 1 : 0;

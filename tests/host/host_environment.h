@@ -8,8 +8,7 @@
 
 // The real host, started once for the whole test binary.
 struct host_setup {
-    static constexpr uint32_t canvas_width = 640;
-    static constexpr uint32_t canvas_height = 360;
+    static constexpr uint32_t canvas_width = 640, canvas_height = 360;
 };
 
 struct log_line {

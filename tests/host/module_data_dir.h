@@ -6,7 +6,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <obs.h>
-#include <string>
 #include <unistd.h>
 
 // A module data folder of the test's own. While it lives, both the loaded module and the tests'
@@ -25,7 +24,6 @@ public:
         std::filesystem::remove_all(root_);
     }
     module_data_dir(const module_data_dir &) = delete;
-    module_data_dir &operator=(const module_data_dir &) = delete;
 
     // The full path of a data file, e.g. "effects/pinvaler.effect".
     std::filesystem::path file(const std::string &relative) const { return root_ / relative; }

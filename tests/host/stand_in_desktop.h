@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 // A desktop of our own for GIO, so that no test ever starts a real viewer: PDFs open with a
@@ -9,11 +8,11 @@
 void install_stand_in_desktop();
 
 struct open_request {
-    std::string uri;
+    std::string uri;     // empty: no request came
     bool viewer_running; // still open when the request was taken
 };
 
-// Waits for the stand-in viewer's next request and lets the viewer close.
-std::optional<open_request> take_open_request();
+// Waits for the stand-in viewer's next request.
+open_request take_open_request();
 // True when a request is waiting, without waiting for one.
 bool open_request_pending();
