@@ -84,11 +84,9 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
 TEST(ReadSettings, WritesTheCorrectedIdsBackButNotTheFamilyAndReadsIntegersAsDoubles) {
     data_ptr settings = default_settings();
     // The panel's lists store integers, also where numbers with a fraction are read.
-    for (const auto &[key, value] : {std::pair{"tag_id_a", 5},
-                                     {"tag_id_b", 7},
-                                     {"tag_family", 2},
-                                     {"detect_fps", 10},
-                                     {"padding", 12}})
+    const std::pair<const char *, int> stored[] = {
+        {"tag_id_a", 5}, {"tag_id_b", 7}, {"tag_family", 2}, {"detect_fps", 10}, {"padding", 12}};
+    for (const auto &[key, value] : stored)
         obs_data_set_int(settings.get(), key, value);
     filter_instance probe{};
     const settings_snapshot s = read_settings(&probe, settings.get());
