@@ -5,9 +5,6 @@
 
 namespace {
 
-constexpr int32_t smallest_detectable = 4;
-constexpr int32_t largest_detectable = 32767;
-
 tag_quad quad_of(const apriltag_detection_t &detection) {
     tag_quad quad{};
     quad.center_x = static_cast<float>(detection.c[0]);

@@ -5,6 +5,8 @@
 
 // The detector library reads out of bounds on images under 4 pixels wide or
 // high and asserts on 32768 or more either way.
+inline constexpr int32_t smallest_detectable = 4;
+inline constexpr int32_t largest_detectable = 32767;
 bool detectable_size(int32_t width, int32_t height);
 
 struct detection_run {

@@ -1,5 +1,6 @@
 #include "intake/frame_intake.h"
 #include "detect/perf_window.h"
+#include "detect/tag_detection.h"
 #include "filter/filter_callbacks.h"
 #include "intake/detection_frame.h"
 #include "intake/downscale_luma.h"
@@ -35,7 +36,9 @@ void intake_frame(filter_instance *instance, const settings_snapshot &settings,
     const int32_t h = static_cast<int32_t>(frame->height);
     const detection_size size =
         w >= 1 && h >= 1 ? detection_size_for(w, h, settings.detect_width) : detection_size{};
-    if (w < 1 || h < 1 || size.height > max_detection_height) {
+    // A detection image too tall for the detector could never be searched, and
+    // its buffer could be absurdly large: such frames count as invalid too.
+    if (w < 1 || h < 1 || size.height > largest_detectable) {
         mark_unusable(instance);
         warn_once(instance->warned_frame, LOG_WARNING,
                   "Pinvale: ignored a frame with invalid dimensions");
