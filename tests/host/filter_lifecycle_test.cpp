@@ -1,175 +1,159 @@
-// Create and destroy, through the real host and directly, including failures part-way.
+// Create, update and destroy, through the real host and directly, including failures part-way.
+#include "filter/settings_io.h"
 #include "filter_fixture.h"
 #include "host_environment.h"
 #include "module_data_dir.h"
-#include "module/module_entry.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
 #include <gtest/gtest.h>
-#include <string>
-#include <unistd.h>
+#include <sstream>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-filter_instance *instance_of(obs_source_t *source) {
-    return static_cast<filter_instance *>(obs_obj_get_data(source));
-}
-
-// The host keeps every effect it loaded from a file until it shuts down; one
-// instance made beforehand keeps that cache out of the allocation counts.
-void warm_effect_cache() {
+TEST(FilterLifecycle, CreatedAndDestroyedThroughTheHostOrRightAwayLeavesNothing) {
+    // The host keeps every effect file it loaded, and its first source of a type leaves lasting
+    // records: made once beforehand, they stay out of the counts.
     data_ptr settings = default_settings();
     create_instance(settings.get());
-}
-
-// The host's first source of a type also leaves lasting records of its own.
-void warm_host_source_type() {
     obs_source_release(obs_source_create_private("pinvaler_filter", "warm-up", nullptr));
-    obs_wait_for_destroy_queue();
-}
-
-TEST(FilterLifecycle, HostCreatesAWorkingInstanceAndDestroysItWithoutTrace) {
-    warm_effect_cache();
-    warm_host_source_type();
     wait_for_quiet_host();
     const int threads_before = process_thread_count();
     const long allocs_before = bnum_allocs();
 
     obs_source_t *filter = obs_source_create_private("pinvaler_filter", "lifecycle", nullptr);
-    ASSERT_NE(filter, nullptr);
-    filter_instance *instance = instance_of(filter);
-    ASSERT_NE(instance, nullptr);
-    EXPECT_EQ(instance->source, filter);
-    EXPECT_TRUE(instance->config_mutex_ready && instance->frame_mutex_ready &&
-                instance->detector_mutex_ready && instance->render_mutex_ready &&
-                instance->perf_mutex_ready && instance->detect_event_ready &&
-                instance->worker_started);
-    EXPECT_NE(instance->crop_effect, nullptr);
-    EXPECT_NE(instance->param_visibility, nullptr);
-    EXPECT_STREQ(instance->family->name, "tag16h5");
-    EXPECT_EQ(zarray_size(instance->detector->tag_families), 1);
-    EXPECT_GE(instance->worker_threads, 1);
-    EXPECT_LE(instance->worker_threads, 4);
-    EXPECT_EQ(instance->detector->nthreads, instance->worker_threads);
-    EXPECT_EQ(instance->detector->quad_decimate, 1.0f);
-    EXPECT_EQ(instance->detector->quad_sigma, 0.0f);
-    EXPECT_FALSE(instance->detector->refine_edges);
-    EXPECT_EQ(instance->detector->decode_sharpening, 0.25);
-    EXPECT_EQ(instance->detector->qtp.deglitch, 0);
-    EXPECT_EQ(instance->detector->qtp.min_white_black_diff, 5);
-    EXPECT_EQ(instance->crop.crop_scale_x, 1.0f);
-    EXPECT_EQ(instance->crop.crop_visibility, 1.0f);
-    EXPECT_TRUE(instance->frame_usable);
-    EXPECT_EQ(instance->canvas_width, host_setup::canvas_width);
-    EXPECT_EQ(instance->canvas_height, host_setup::canvas_height);
+    ASSERT_NE(obs_obj_get_data(filter), nullptr);
     EXPECT_EQ(process_thread_count(), threads_before + 1) << "one worker per instance";
-
     obs_source_release(filter);
     obs_wait_for_destroy_queue();
+    // Destroyed while its worker waits, some with a wake still pending.
+    for (int i = 0; i < 25; ++i) {
+        instance_ptr direct = create_instance(settings.get());
+        ASSERT_NE(direct, nullptr);
+        if (i % 2)
+            event_signal(direct->detect_event);
+    }
     EXPECT_TRUE(wait_until([&] { return process_thread_count() == threads_before; }));
     EXPECT_TRUE(wait_until([&] { return bnum_allocs() == allocs_before; }))
         << bnum_allocs() - allocs_before << " host allocations left";
+    filter_destroy(nullptr);
 }
-
-TEST(FilterLifecycle, DestroyRightAfterCreateStopsTheWaitingWorker) {
-    warm_effect_cache();
-    wait_for_quiet_host();
-    const int threads_before = process_thread_count();
-    const long allocs_before = bnum_allocs();
-    {
-        data_ptr settings = default_settings();
-        for (int i = 0; i < 25; ++i) {
-            instance_ptr instance = create_instance(settings.get());
-            ASSERT_NE(instance, nullptr);
-            if (i % 2)
-                event_signal(instance->detect_event); // a pending wake must not outlive destroy
-        }
-    }
-    EXPECT_EQ(process_thread_count(), threads_before);
-    EXPECT_EQ(bnum_allocs(), allocs_before);
-}
-
-TEST(FilterLifecycle, CircleFamilyChosenAtCreate) {
-    data_ptr settings = default_settings();
-    obs_data_set_int(settings.get(), "tag_family", 1);
-    instance_ptr instance = create_instance(settings.get());
-    ASSERT_NE(instance, nullptr);
-    EXPECT_STREQ(instance->family->name, "tagCircle21h7");
-}
-
-const std::string effect_file = "effects/pinvaler.effect";
-
-struct create_failure_case {
-    const char *name;
-    const char *effect_text; // null: no effect file at all
-    std::vector<std::string> errors;
-};
-
-const char *const effect_without_visibility = R"(
-uniform float4x4 ViewProj;
-uniform texture2d image;
-uniform float2 mul_val;
-uniform float2 add_val;
-sampler_state s { Filter = Linear; AddressU = Clamp; AddressV = Clamp; };
-struct V { float4 pos : POSITION; float2 uv : TEXCOORD0; };
-V VS(V v) { V o; o.pos = mul(float4(v.pos.xyz, 1.0), ViewProj); o.uv = v.uv * mul_val + add_val; return o; }
-float4 PS(V v) : TARGET { return image.Sample(s, v.uv); }
-technique Draw { pass { vertex_shader = VS(v); pixel_shader = PS(v); } }
-)";
 
 TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
-    const create_failure_case cases[] = {
-        {"no effect file", nullptr, {"Pinvale: crop effect is missing from plugin resources"}},
-        {"no visibility parameter",
-         effect_without_visibility,
+    // The shipped effect with its `visibility` parameter renamed still compiles.
+    std::stringstream shipped;
+    shipped << std::ifstream(PINVALER_DATA_DIR "/effects/pinvaler.effect").rdbuf();
+    std::string no_visibility = shipped.str();
+    for (size_t at; (at = no_visibility.find("visibility")) != std::string::npos;)
+        no_visibility.replace(at, 10, "brightness");
+    // "@" stands for the effect file's path; after ": " comes the loader's own text.
+    const std::pair<const char *, std::vector<std::string>> cases[] = {
+        {nullptr, {"Pinvale: crop effect is missing from plugin resources"}},
+        {no_visibility.c_str(),
          {"Pinvale: crop effect is missing a required parameter",
-          "Pinvale: failed to load crop effect @PATH@"}},
-        {"effect that does not compile", "this is not an effect {", {"@PREFIX@"}},
+          "Pinvale: failed to load crop effect @"}},
+        {"this is not an effect {", {"Pinvale: failed to load crop effect @: "}},
     };
-    // Each case runs twice: the host caches an effect file that compiled, so
-    // only the second run shows whether create itself left anything behind.
+    // Twice: the host caches an effect file that compiled, so only the second run shows
+    // whether create itself left anything behind.
     for (int run = 0; run < 2; ++run)
-        for (size_t index = 0; index < std::size(cases); ++index) {
-            const create_failure_case &c = cases[index];
-            SCOPED_TRACE(c.name);
-            module_data_dir dir("effect-" + std::to_string(index));
-            if (c.effect_text)
-                dir.write(effect_file, c.effect_text);
-            const std::string effect_path = dir.file(effect_file).string();
-
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            module_data_dir dir("effect-" + std::to_string(i));
+            if (cases[i].first)
+                dir.write("effects/pinvaler.effect", cases[i].first);
             const int threads_before = process_thread_count();
             const long allocs_before = bnum_allocs();
             const size_t mark = log_mark();
-            data_ptr settings = default_settings();
-            EXPECT_EQ(filter_create(settings.get(), nullptr), nullptr);
+            EXPECT_FALSE(create_instance(default_settings().get()));
             EXPECT_EQ(process_thread_count(), threads_before);
-            settings.reset();
-            if (run == 1) {
-                EXPECT_EQ(bnum_allocs(), allocs_before);
-            }
-
-            std::vector<std::string> errors;
+            EXPECT_TRUE(run == 0 || bnum_allocs() == allocs_before) << "case " << i;
+            std::vector<std::string> errors, want = cases[i].second;
             for (const log_line &line : captured_log_since(mark))
-                if (line.level == LOG_ERROR && line.text.rfind("Pinvale: ", 0) == 0)
+                if (line.level == LOG_ERROR && line.text.starts_with("Pinvale: "))
                     errors.push_back(line.text);
-            if (std::string(c.errors[0]) == "@PREFIX@") {
-                ASSERT_EQ(errors.size(), 1u);
-                const std::string prefix =
-                    "Pinvale: failed to load crop effect " + effect_path + ": ";
-                EXPECT_EQ(errors[0].rfind(prefix, 0), 0u) << errors[0];
-                EXPECT_GT(errors[0].size(), prefix.size()) << "the loader's error text is shown";
-                continue;
-            }
-            std::vector<std::string> expected = c.errors;
-            for (std::string &line : expected)
-                if (const size_t at = line.find("@PATH@"); at != std::string::npos)
-                    line.replace(at, 6, effect_path);
-            EXPECT_EQ(errors, expected);
+            for (std::string &line : want)
+                if (const size_t at = line.find('@'); at != std::string::npos)
+                    line.replace(at, 1, dir.file("effects/pinvaler.effect").string());
+            if (!errors.empty() && want.back().ends_with(": ") &&
+                errors.back().size() > want.back().size())
+                errors.back().resize(want.back().size());
+            EXPECT_EQ(errors, want);
         }
+}
+
+TEST(ReadSettings, WritesTheCorrectedIdsBackButNotTheFamilyAndReadsIntegersAsDoubles) {
+    data_ptr settings = default_settings();
+    // The panel's lists store integers, also where numbers with a fraction are read.
+    const std::pair<const char *, int> stored[] = {
+        {"tag_id_a", 5}, {"tag_id_b", 7}, {"tag_family", 2}, {"detect_fps", 10}, {"padding", 12}};
+    for (const auto &[key, value] : stored)
+        obs_data_set_int(settings.get(), key, value);
+    filter_instance probe{};
+    const settings_snapshot s = read_settings(&probe, settings.get());
+    EXPECT_EQ(std::tuple(s.tag_id_a, s.tag_id_b, s.tag_family, s.detect_fps, s.padding),
+              std::tuple(0, 1, 0, 10.0f, 12.0f));
+    EXPECT_EQ(std::tuple(obs_data_get_int(settings.get(), "tag_id_a"),
+                         obs_data_get_int(settings.get(), "tag_id_b"),
+                         obs_data_get_int(settings.get(), "tag_family")),
+              std::tuple(0, 1, 2));
+}
+
+TEST(FilterUpdate, SwitchesTheFamilyBothWaysAndResetsTrackingWhenTheMarkersOrTrackingChange) {
+    data_ptr settings = default_settings();
+    instance_ptr instance = create_instance(settings.get());
+    ASSERT_NE(instance, nullptr);
+    const std::pair<const char *, bool> steps[] = {
+        {R"({"padding": 8.0})", false},         {R"({"enable_tracking": false})", false},
+        {R"({"enable_tracking": true})", true}, {R"({"tag_id_b": 0})", false}, // normalised back
+        {R"({"tag_id_a": 1})", true},           {R"({"detect_width": 1920})", false},
+        {R"({"tag_family": 1})", true},         {R"({"tag_family": 0})", true},
+    };
+    for (const auto &[json, cleared] : steps) {
+        read_locked<bool>(instance->frame_mutex, [&] { return instance->both_tags_seen = true; });
+        const apriltag_family_t *family_before = instance->family;
+        obs_data_t *edit = obs_data_create_from_json(json);
+        obs_data_apply(settings.get(), edit);
+        obs_data_release(edit);
+        filter_update(instance.get(), settings.get());
+        EXPECT_EQ(
+            read_locked<bool>(instance->frame_mutex, [&] { return instance->both_tags_seen; }),
+            !cleared)
+            << json;
+        const bool circle = copy_settings(instance.get()).tag_family == 1;
+        EXPECT_EQ(instance->family != family_before, std::strstr(json, "family") != nullptr)
+            << json;
+        EXPECT_STREQ(instance->family->name, circle ? "tagCircle21h7" : "tag16h5");
+        apriltag_family_t *registered = nullptr;
+        ASSERT_EQ(zarray_size(instance->detector->tag_families), 1);
+        zarray_get(instance->detector->tag_families, 0, &registered);
+        EXPECT_EQ(registered, instance->family);
+    }
+    filter_update(nullptr, settings.get());
+}
+
+TEST(FilterUpdate, DiagnosticsSwitchOpensOrClosesTheWindowUnlessTheEnvironmentKeepsItOn) {
+    for (bool from_env : {false, true}) {
+        if (from_env)
+            setenv("PINVALER_PERF", "1", 1);
+        data_ptr settings = default_settings();
+        instance_ptr instance = create_instance(settings.get());
+        unsetenv("PINVALER_PERF");
+        ASSERT_NE(instance, nullptr);
+        for (bool on : {true, false}) {
+            read_locked<bool>(instance->perf_mutex, [&] {
+                instance->perf_window_start_ns = 1;
+                return instance->perf_submitted = 7;
+            });
+            obs_data_set_bool(settings.get(), "perf_diagnostics", on);
+            filter_update(instance.get(), settings.get());
+            const uint64_t start = instance->perf_window_start_ns;
+            // Opened anew when switched on, closed when off; the environment's window runs on.
+            EXPECT_EQ(std::tuple(copy_settings(instance.get()).perf_diagnostics, start > 1,
+                                 start == 0, instance->perf_submitted),
+                      from_env ? std::tuple(true, false, false, 7u) : std::tuple(on, on, !on, 0u))
+                << from_env << on;
+        }
+    }
 }
 
 } // namespace

@@ -3,9 +3,8 @@
 #include "stand_in_desktop.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <dirent.h>
 #include <dlfcn.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <obs.h>
@@ -15,57 +14,37 @@ namespace {
 
 std::mutex log_mutex;
 std::vector<log_line> log_lines;
-obs_module_t *module_handle = nullptr;
 
 void capture_log(int level, const char *format, va_list args, void *) {
     char text[4096];
-    va_list copy;
-    va_copy(copy, args);
-    std::vsnprintf(text, sizeof(text), format, copy);
-    va_end(copy);
-    if (std::getenv("PINVALER_TEST_LOG"))
-        std::fprintf(stderr, "[host %d] %s\n", level, text);
+    std::vsnprintf(text, sizeof(text), format, args);
     std::lock_guard<std::mutex> lock(log_mutex);
     log_lines.push_back({level, text});
 }
 
-// The host unloads its graphics module and the GL driver at shutdown, after
-// which leak reports cannot name them. Kept loaded, their own start-up
-// allocations can be told apart from ours (see tests/lsan.supp).
-void keep_graphics_stack_resident() {
-    for (const char *library :
-         {"libobs-opengl.so", "libGLX_mesa.so.0", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
-        dlopen(library, RTLD_NOW | RTLD_NODELETE);
-}
-
-class host_environment : public ::testing::Environment {
-public:
+struct host_environment : ::testing::Environment {
     void SetUp() override {
         install_stand_in_desktop(); // before any thread or GIO use
-        keep_graphics_stack_resident();
+        // The host unloads its graphics module and the GL driver at shutdown, after which leak
+        // reports cannot name them; kept loaded, their start-up allocations can be told apart
+        // from ours (see tests/lsan.supp).
+        for (const char *library : {"libobs-opengl.so", "libGLX_mesa.so.0",
+                                    "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
+            dlopen(library, RTLD_NOW | RTLD_NODELETE);
         base_set_log_handler(capture_log, nullptr);
         ASSERT_TRUE(obs_startup("en-US", nullptr, nullptr)) << "is there an X display?";
-
-        obs_video_info video{};
-        video.graphics_module = "libobs-opengl";
-        video.fps_num = 30;
-        video.fps_den = 1;
-        video.base_width = host_setup::canvas_width;
-        video.base_height = host_setup::canvas_height;
-        video.output_width = host_setup::canvas_width;
-        video.output_height = host_setup::canvas_height;
-        video.output_format = VIDEO_FORMAT_NV12;
-        video.gpu_conversion = true;
-        video.colorspace = VIDEO_CS_709;
-        video.range = VIDEO_RANGE_PARTIAL;
-        video.scale_type = OBS_SCALE_BICUBIC;
+        constexpr uint32_t w = host_setup::canvas_width, h = host_setup::canvas_height;
+        // clang-format off
+        obs_video_info video{"libobs-opengl", 30, 1, w, h, w, h, VIDEO_FORMAT_NV12, 0, true,
+                             VIDEO_CS_709, VIDEO_RANGE_PARTIAL, OBS_SCALE_BICUBIC};
+        // clang-format on
         ASSERT_EQ(obs_reset_video(&video), OBS_VIDEO_SUCCESS);
-
-        ASSERT_EQ(obs_open_module(&module_handle, PINVALER_MODULE_PATH, PINVALER_DATA_DIR),
+        obs_module_t *module = nullptr;
+        ASSERT_EQ(obs_open_module(&module, PINVALER_MODULE_PATH, PINVALER_DATA_DIR),
                   MODULE_SUCCESS);
-        ASSERT_TRUE(obs_init_module(module_handle));
+        ASSERT_TRUE(obs_init_module(module));
         // The tests' own copy of the plug-in resolves data files through the same module.
-        obs_module_set_pointer(module_handle);
+        obs_module_set_pointer(module);
         wait_for_quiet_host();
     }
 
@@ -82,72 +61,43 @@ const auto *registered = ::testing::AddGlobalTestEnvironment(new host_environmen
 
 } // namespace
 
-obs_module_t *loaded_module() {
-    return module_handle;
-}
-
-std::vector<log_line> captured_log() {
-    std::lock_guard<std::mutex> lock(log_mutex);
-    return log_lines;
-}
-
 size_t log_mark() {
-    std::lock_guard<std::mutex> lock(log_mutex);
-    return log_lines.size();
+    return captured_log_since(0).size();
 }
 
 std::vector<log_line> captured_log_since(size_t mark) {
     std::lock_guard<std::mutex> lock(log_mutex);
-    if (mark >= log_lines.size())
-        return {};
-    return {log_lines.begin() + static_cast<std::ptrdiff_t>(mark), log_lines.end()};
+    return {log_lines.begin() + static_cast<long>(std::min(mark, log_lines.size())),
+            log_lines.end()};
 }
 
 size_t count_log_since(size_t mark, int level, const std::string &needle) {
-    size_t n = 0;
-    for (const log_line &line : captured_log_since(mark))
-        if (line.level == level && line.text.find(needle) != std::string::npos)
-            ++n;
-    return n;
-}
-
-size_t count_log(int level, const std::string &needle) {
-    return count_log_since(0, level, needle);
+    const std::vector<log_line> lines = captured_log_since(mark);
+    return std::count_if(lines.begin(), lines.end(), [&](const log_line &line) {
+        return line.level == level && line.text.find(needle) != std::string::npos;
+    });
 }
 
 bool wait_until(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() >= deadline)
             return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 
 int process_thread_count() {
-    int n = 0;
-    if (DIR *dir = opendir("/proc/self/task")) {
-        while (const dirent *entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                ++n;
-        closedir(dir);
-    }
-    return n;
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                          std::filesystem::directory_iterator()));
 }
 
 void wait_for_quiet_host() {
     obs_wait_for_destroy_queue();
-    long allocs = bnum_allocs();
-    int threads = process_thread_count();
-    int steady = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (steady < 4 && std::chrono::steady_clock::now() < deadline) {
+    auto counts = std::pair(bnum_allocs(), process_thread_count());
+    for (int steady = 0, tries = 0; steady < 4 && tries < 100; ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const long now_allocs = bnum_allocs();
-        const int now_threads = process_thread_count();
-        steady = now_allocs == allocs && now_threads == threads ? steady + 1 : 0;
-        allocs = now_allocs;
-        threads = now_threads;
+        const auto now = std::pair(bnum_allocs(), process_thread_count());
+        steady = now == counts ? steady + 1 : 0;
+        counts = now;
     }
 }

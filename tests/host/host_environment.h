@@ -8,26 +8,18 @@
 
 // The real host, started once for the whole test binary.
 struct host_setup {
-    static constexpr uint32_t canvas_width = 640;
-    static constexpr uint32_t canvas_height = 360;
+    static constexpr uint32_t canvas_width = 640, canvas_height = 360;
 };
-
-// The module the host loaded from the build tree; the tests' own copy of the
-// plug-in's code is pointed at it too, so both find the same data files.
-obs_module_t *loaded_module();
 
 struct log_line {
     int level;
     std::string text;
 };
 
-// Every line the host logged since start-up, formatted.
-std::vector<log_line> captured_log();
-// Number of captured lines at `level` whose text contains `needle`.
-size_t count_log(int level, const std::string &needle);
-// Marks the log position so that later queries can look only at newer lines.
+// The host's log is captured from start-up; a mark lets a test look only at newer lines.
 size_t log_mark();
 std::vector<log_line> captured_log_since(size_t mark);
+// Lines since `mark` at `level` whose text contains `needle`.
 size_t count_log_since(size_t mark, int level, const std::string &needle);
 
 // Polls `condition` until it holds or `timeout` passes; returns the last result.
