@@ -1,6 +1,8 @@
 #include "render_readback.h"
 #include "host_environment.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <graphics/vec4.h>
 
@@ -21,17 +23,15 @@ rgba_image render_source(obs_source_t *source) {
         obs_source_video_render(source);
         gs_blend_state_pop();
         gs_texrender_end(target);
-
         gs_stage_texture(stage, gs_texrender_get_texture(target));
         uint8_t *data = nullptr;
         uint32_t linesize = 0;
         if (gs_stagesurface_map(stage, &data, &linesize)) {
-            image.width = static_cast<int32_t>(w);
-            image.height = static_cast<int32_t>(h);
-            image.rgba.resize(static_cast<size_t>(w) * h * 4);
+            image = {static_cast<int32_t>(w), static_cast<int32_t>(h),
+                     std::vector<uint8_t>(size_t{w} * h * 4)};
             for (uint32_t y = 0; y < h; ++y)
-                std::memcpy(&image.rgba[static_cast<size_t>(y) * w * 4], data + y * linesize,
-                            static_cast<size_t>(w) * 4);
+                std::memcpy(&image.rgba[size_t{y} * w * 4], data + size_t{y} * linesize,
+                            size_t{w} * 4);
             gs_stagesurface_unmap(stage);
         }
     }
@@ -46,10 +46,46 @@ bool wait_for_host_frames(int frames) {
     int count = 0;
     return wait_until([&] {
         const uint64_t now = obs_get_video_frame_time();
-        if (now != seen) {
-            seen = now;
-            ++count;
-        }
+        count += now != seen;
+        seen = now;
         return count >= frames;
     });
+}
+
+rgba_image crop_reference(const rgb_picture &picture, const crop_parameters &crop) {
+    const int32_t w = picture.width, h = picture.height;
+    rgba_image out{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4)};
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            // Texel centres sit at half-integers, hence the 0.5 back.
+            const float u = (static_cast<float>(x) + 0.5f) / static_cast<float>(w);
+            const float v = (static_cast<float>(y) + 0.5f) / static_cast<float>(h);
+            const float sx = std::clamp((u * crop.crop_scale_x + crop.crop_offset_x) * w - 0.5f,
+                                        0.0f, static_cast<float>(w - 1));
+            const float sy = std::clamp((v * crop.crop_scale_y + crop.crop_offset_y) * h - 0.5f,
+                                        0.0f, static_cast<float>(h - 1));
+            const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
+            const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
+            const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
+            uint8_t *p = &out.rgba[(static_cast<size_t>(y) * w + x) * 4];
+            for (int c = 0; c < 3; ++c) {
+                const float top = picture.at(x0, y0)[c] * (1 - fx) + picture.at(x1, y0)[c] * fx;
+                const float bottom = picture.at(x0, y1)[c] * (1 - fx) + picture.at(x1, y1)[c] * fx;
+                p[c] = static_cast<uint8_t>(
+                    std::lround((top * (1 - fy) + bottom * fy) * crop.crop_visibility));
+            }
+            p[3] = static_cast<uint8_t>(255 * crop.crop_visibility);
+        }
+    return out;
+}
+
+image_difference compare_images(const rgba_image &a, const rgba_image &b) {
+    if (a.width != b.width || a.height != b.height)
+        return {256, 256};
+    image_difference d;
+    for (size_t i = 0; i < a.rgba.size(); ++i) {
+        int &worst = i % 4 == 3 ? d.alpha : d.rgb;
+        worst = std::max(worst, std::abs(int{a.rgba[i]} - int{b.rgba[i]}));
+    }
+    return d;
 }
