@@ -9,21 +9,14 @@
 // says, with the plane read-only and right before an inaccessible page:
 // reading one byte too far or writing any faults. The stress test pushes every
 // format value through the real host too.
-#include "detect/detector_setup.h"
-#include "filter/settings_keys.h"
-#include "filter_fixture.h"
-#include "host_environment.h"
-#include "host_frame.h"
-#include "tag_scenes.h"
+#include "host_harness.h"
 
 #include <algorithm>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -141,11 +134,6 @@ bool comes_back_unchanged(filter_instance *instance, test_frame &frame) {
            std::memcmp(&header, sent, sizeof(header)) == 0 && frame.checksum() == sum;
 }
 
-template <typename T>
-T read(const instance_ptr &instance, T filter_instance::*field) {
-    return read_locked<T>(instance->frame_mutex, [&] { return instance.get()->*field; });
-}
-
 // Every frame due, and detection small enough to be quick.
 instance_ptr eager_instance() {
     data_ptr settings = default_settings();
@@ -166,9 +154,7 @@ log_lines our_lines_since(size_t mark) {
 
 // A good frame with real markers, at the detection width.
 test_frame marker_frame() {
-    apriltag_family_t *family = create_tag_family(tag_family_tag16h5);
-    const gray_image image = make_tag_scene(family, tag_scene::pair, 480, 270).image;
-    destroy_tag_family(family, tag_family_tag16h5);
+    const gray_image image = tag_picture(tag_family_tag16h5, tag_scene::pair, 480, 270).image;
     return test_frame(std::make_unique<host_frame>(VIDEO_FORMAT_NV12, rgb_picture(image)));
 }
 
@@ -183,13 +169,15 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
         const size_t mark = log_mark();
         for (const bool is_bad : {true, false, true}) {
             EXPECT_TRUE(comes_back_unchanged(instance.get(), is_bad ? bad : good));
-            EXPECT_EQ(read(instance, &filter_instance::frame_usable),
+            EXPECT_EQ(read_field(instance.get(), &filter_instance::frame_usable),
                       !is_bad || row.warning.empty());
             EXPECT_TRUE(
                 is_bad ||
-                wait_until([&] { return read(instance, &filter_instance::target_valid); }, 10s))
+                wait_until(
+                    [&] { return read_field(instance.get(), &filter_instance::target_valid); },
+                    10s))
                 << "no target from the markers after the bad frame";
-            const detection_frame in = read(instance, &filter_instance::input_frame);
+            const detection_frame in = read_field(instance.get(), &filter_instance::input_frame);
             EXPECT_TRUE(!is_bad || row.warning.empty() || in.sequence == 0 ||
                         (in.source_width == 480 && in.source_height == 270))
                 << "a refused frame relabelled the picture held";
@@ -215,7 +203,8 @@ TEST(BadInput, OneFilterWarnsOncePerKindWhateverComes) {
         {LOG_WARNING, "Pinvale: unsupported video format None; tracking remains pass-through"},
         {LOG_WARNING, dims}};
     EXPECT_EQ(our_lines_since(mark), expected) << "the two frame messages share one flag";
-    EXPECT_TRUE(wait_until([&] { return read(instance, &filter_instance::target_valid); }, 10s));
+    EXPECT_TRUE(wait_until(
+        [&] { return read_field(instance.get(), &filter_instance::target_valid); }, 10s));
 }
 
 TEST(FrameIntake, SteadyStateAllocatesNothing) {

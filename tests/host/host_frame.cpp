@@ -1,13 +1,19 @@
-#include "host_frame.h"
+#include "host_harness.h"
 
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <util/platform.h>
 
 rgb_picture::rgb_picture(const gray_image &grey) : rgb_picture(grey.width, grey.height) {
     for (size_t i = 0; i < grey.pixels.size(); ++i)
         std::memset(&rgb[i * 3], grey.pixels[i], 3);
+}
+
+scene_picture tag_picture(int32_t family, tag_scene kind, int width, int height) {
+    apriltag_family_t *tags = create_tag_family(family);
+    scene_picture picture = make_tag_scene(tags, kind, width, height);
+    destroy_tag_family(tags, family);
+    return picture;
 }
 
 host_frame::host_frame(int format, const rgb_picture &picture) {

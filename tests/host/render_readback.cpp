@@ -1,5 +1,4 @@
-#include "render_readback.h"
-#include "host_environment.h"
+#include "host_harness.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,15 +6,16 @@
 #include <graphics/vec4.h>
 
 rgba_image render_source(obs_source_t *source) {
-    rgba_image image;
     obs_enter_graphics();
-    const uint32_t w = obs_source_get_width(source);
-    const uint32_t h = obs_source_get_height(source);
+    const uint32_t w = obs_source_get_width(source), h = obs_source_get_height(source);
+    rgba_image image;
     gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
     gs_stagesurf_t *stage = w && h ? gs_stagesurface_create(w, h, GS_RGBA) : nullptr;
+    uint8_t *data = nullptr;
+    uint32_t linesize = 0;
+    vec4 clear;
+    vec4_zero(&clear);
     if (stage && gs_texrender_begin(target, w, h)) {
-        vec4 clear;
-        vec4_zero(&clear);
         gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
         gs_ortho(0.0f, static_cast<float>(w), 0.0f, static_cast<float>(h), -100.0f, 100.0f);
         gs_blend_state_push();
@@ -24,8 +24,6 @@ rgba_image render_source(obs_source_t *source) {
         gs_blend_state_pop();
         gs_texrender_end(target);
         gs_stage_texture(stage, gs_texrender_get_texture(target));
-        uint8_t *data = nullptr;
-        uint32_t linesize = 0;
         if (gs_stagesurface_map(stage, &data, &linesize)) {
             image = {static_cast<int32_t>(w), static_cast<int32_t>(h),
                      std::vector<uint8_t>(size_t{w} * h * 4)};
@@ -43,27 +41,26 @@ rgba_image render_source(obs_source_t *source) {
 
 bool wait_for_host_frames(int frames) {
     uint64_t seen = obs_get_video_frame_time();
-    int count = 0;
     return wait_until([&] {
-        const uint64_t now = obs_get_video_frame_time();
-        count += now != seen;
-        seen = now;
-        return count >= frames;
+        frames -= obs_get_video_frame_time() != seen;
+        seen = obs_get_video_frame_time();
+        return frames <= 0;
     });
 }
 
 rgba_image crop_reference(const rgb_picture &picture, const crop_parameters &crop) {
     const int32_t w = picture.width, h = picture.height;
     rgba_image out{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4)};
+    // The source position of an output pixel's centre; texel centres sit at half-integers.
+    const auto source_at = [](int32_t i, int32_t n, float scale, float offset) {
+        const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
+        return std::clamp((u * scale + offset) * static_cast<float>(n) - 0.5f, 0.0f,
+                          static_cast<float>(n - 1));
+    };
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
-            // Texel centres sit at half-integers, hence the 0.5 back.
-            const float u = (static_cast<float>(x) + 0.5f) / static_cast<float>(w);
-            const float v = (static_cast<float>(y) + 0.5f) / static_cast<float>(h);
-            const float sx = std::clamp((u * crop.crop_scale_x + crop.crop_offset_x) * w - 0.5f,
-                                        0.0f, static_cast<float>(w - 1));
-            const float sy = std::clamp((v * crop.crop_scale_y + crop.crop_offset_y) * h - 0.5f,
-                                        0.0f, static_cast<float>(h - 1));
+            const float sx = source_at(x, w, crop.crop_scale_x, crop.crop_offset_x);
+            const float sy = source_at(y, h, crop.crop_scale_y, crop.crop_offset_y);
             const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
             const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
             const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
