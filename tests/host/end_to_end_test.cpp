@@ -19,28 +19,18 @@ namespace {
 using namespace std::chrono_literals;
 constexpr uint64_t ms = 1'000'000;
 
-// Colour ramps crossed with a checkerboard: a swapped channel or a sampling
-// error shows.
-rgb_picture test_pattern() {
-    rgb_picture picture(320, 180);
-    for (int32_t y = 0; y < 180; ++y)
-        for (int32_t x = 0; x < 320; ++x) {
-            uint8_t *p = picture.at(x, y);
-            p[0] = static_cast<uint8_t>(x * 255 / 319);
-            p[1] = static_cast<uint8_t>(y * 255 / 179);
-            p[2] = (x / 8 + y / 8) % 2 ? 215 : 40;
-        }
-    return picture;
-}
-
-// The detection tests' scene, moved right and down by `shift` over mid-grey.
-rgb_picture scene(tag_scene kind, int width, int height, int shift = 0) {
+// The detection tests' scene, moved right and down by `shift` over mid-grey,
+// in colour unless `grey` (blue runs opposite to red and green, so a swapped
+// channel shows; the markers stay black and white in luma).
+rgb_picture scene(tag_scene kind, int width, int height, bool grey, int shift = 0) {
     const gray_image image = tag_picture(tag_family_tag16h5, kind, width, height).image;
     rgb_picture picture(width, height);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            std::fill_n(picture.at(x, y), 3,
-                        x >= shift && y >= shift ? image.at(x - shift, y - shift) : 128);
+        for (int x = 0; x < width; ++x) {
+            uint8_t *p = picture.at(x, y);
+            p[0] = p[1] = p[2] = x >= shift && y >= shift ? image.at(x - shift, y - shift) : 128;
+            p[2] = grey ? p[2] : static_cast<uint8_t>(255 - p[2]);
+        }
     return picture;
 }
 
@@ -143,11 +133,21 @@ private:
     std::jthread camera_;
 };
 
-TEST_F(FilterInHost, HeldTargetShowsTheCentreQuarterAndTrackingOffTheWholeSource) {
+// Through an effect of the tests' own that swaps red and blue: a target held
+// shows its region, and with tracking off the whole source still goes through
+// the effect.
+TEST_F(FilterInHost, DrawsAHeldTargetAndWithTrackingOffTheWholeSourceThroughTheEffect) {
+    std::ifstream shipped(PINVALER_DATA_DIR "/effects/pinvaler.effect");
+    std::string effect{std::istreambuf_iterator<char>(shipped), {}};
+    const std::string sample = "image.Sample(textureSampler, v_in.uv)";
+    ASSERT_NE(effect.find(sample), std::string::npos);
+    effect.insert(effect.find(sample) + sample.size(), ".bgra");
+    module_data_dir data("swapped-effect");
+    data.write("effects/pinvaler.effect", effect);
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 0.0);
     ASSERT_NO_FATAL_FAILURE(start(false));
-    const rgb_picture picture = test_pattern();
+    rgb_picture picture = scene(tag_scene::empty, 320, 180, false);
     show(picture);
     ASSERT_TRUE(wait_for_host_frames(2));
     // Tracking on after the last frame: neither the intake nor the worker runs
@@ -164,6 +164,8 @@ TEST_F(FilterInHost, HeldTargetShowsTheCentreQuarterAndTrackingOffTheWholeSource
     }
     const crop_parameters quarter = {0.5f, 0.5f, 0.25f, 0.25f, 1.0f};
     ASSERT_TRUE(settles_at(quarter));
+    for (size_t i = 0; i < picture.rgb.size(); i += 3)
+        std::swap(picture.rgb[i], picture.rgb[i + 2]);
     image_difference d = compare_images(render(), crop_reference(picture, quarter));
     EXPECT_LE(d.rgb, colour_tolerance);
     EXPECT_EQ(d.alpha, 0);
@@ -172,27 +174,7 @@ TEST_F(FilterInHost, HeldTargetShowsTheCentreQuarterAndTrackingOffTheWholeSource
     update();
     ASSERT_TRUE(settles_at(identity_crop()));
     d = compare_images(render(), crop_reference(picture, identity_crop()));
-    EXPECT_EQ(std::pair(d.rgb, d.alpha), std::pair(0, 0)) << "not the source, exactly";
-}
-
-// With tracking off the filter still draws through its effect: one of the
-// tests' own that swaps red and blue shows it.
-TEST_F(FilterInHost, TrackingOffStillDrawsThroughTheEffect) {
-    std::ifstream shipped(PINVALER_DATA_DIR "/effects/pinvaler.effect");
-    std::string effect{std::istreambuf_iterator<char>(shipped), {}};
-    const std::string sample = "image.Sample(textureSampler, v_in.uv)";
-    ASSERT_NE(effect.find(sample), std::string::npos);
-    effect.insert(effect.find(sample) + sample.size(), ".bgra");
-    module_data_dir data("swapped-effect");
-    data.write("effects/pinvaler.effect", effect);
-    obs_data_set_bool(settings.get(), key_enable_tracking, false);
-    ASSERT_NO_FATAL_FAILURE(start(false));
-    rgb_picture picture = test_pattern();
-    show(picture);
-    ASSERT_TRUE(wait_for_host_frames(2));
-    for (size_t i = 0; i < picture.rgb.size(); i += 3)
-        std::swap(picture.rgb[i], picture.rgb[i + 2]);
-    EXPECT_EQ(compare_images(render(), crop_reference(picture, identity_crop())).rgb, 0);
+    EXPECT_EQ(std::pair(d.rgb, d.alpha), std::pair(0, 0));
 }
 
 class EndToEnd : public FilterInHost {
@@ -203,7 +185,7 @@ class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<vi
 
 TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     ASSERT_NO_FATAL_FAILURE(start(true));
-    const rgb_picture picture = scene(tag_scene::pair, 640, 360);
+    const rgb_picture picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
     // The crop from the drawn corners (detection runs at the frame's size):
@@ -229,8 +211,9 @@ TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     update();
     ASSERT_TRUE(settles_at(identity_crop()));
+    // BGRA exactly, YUV up to the conversion.
     d = compare_images(render(), crop_reference(picture, identity_crop()));
-    EXPECT_LE(d.rgb, colour_tolerance) << "tracking off";
+    EXPECT_LE(d.rgb, GetParam() == VIDEO_FORMAT_BGRA ? 0 : colour_tolerance) << "tracking off";
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, EndToEndFormats,
@@ -244,17 +227,17 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 40.0);
     ASSERT_NO_FATAL_FAILURE(start(true));
-    show(scene(tag_scene::pair, 640, 360));
+    show(scene(tag_scene::pair, 640, 360, false));
     ASSERT_TRUE(settles_on_target(640, 360));
     const crop_parameters first = crop();
-    show(scene(tag_scene::only_b, 640, 360));
+    show(scene(tag_scene::only_b, 640, 360, false));
     ASSERT_TRUE(wait_until([&] { return crop().crop_visibility == 0.0f; }));
     const rgba_image hidden = render();
     ASSERT_EQ(hidden.width, 640);
     EXPECT_TRUE(std::all_of(hidden.rgba.begin(), hidden.rgba.end(), [](uint8_t v) { return !v; }))
         << "something of the source shows while hidden";
 
-    show(scene(tag_scene::pair, 640, 360, 24));
+    show(scene(tag_scene::pair, 640, 360, false, 24));
     ASSERT_TRUE(wait_until([&] { return read(&filter_instance::both_tags_seen); }));
     const uint64_t seen_at = obs_get_video_frame_time();
     crop_parameters held{};
@@ -264,7 +247,7 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     EXPECT_TRUE(close_crop(held, region_of(read(&filter_instance::target_rect), 640, 360)));
     EXPECT_FALSE(close_crop(held, first, 1e-3f)) << "the markers moved";
 
-    show(scene(tag_scene::empty, 640, 360));
+    show(scene(tag_scene::empty, 640, 360, false));
     ASSERT_TRUE(wait_until([&] { return read(&filter_instance::tags_lost); }));
     const uint64_t lost_ns = read(&filter_instance::tags_lost_since_ns);
     uint64_t first_move_ns = 0;
@@ -288,11 +271,11 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
 TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 100.0);
     ASSERT_NO_FATAL_FAILURE(start(true));
-    show(scene(tag_scene::pair, 1920, 1080));
+    show(scene(tag_scene::pair, 1920, 1080, false));
     ASSERT_TRUE(settles_on_target(1920, 1080));
     const crop_parameters region = crop();
     std::vector<crop_parameters> seen;
-    show(scene(tag_scene::only_b, 1280, 720));
+    show(scene(tag_scene::only_b, 1280, 720, false));
     uint64_t one_seen_at = 0;
     ASSERT_TRUE(wait_until([&] {
         seen.push_back(crop());
@@ -303,7 +286,7 @@ TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
     })) << "the worker never saw the single marker";
     EXPECT_EQ(read(&filter_instance::target_frame_width), 1920) << "the old target stays";
 
-    const rgb_picture small = scene(tag_scene::pair, 1280, 720);
+    const rgb_picture small = scene(tag_scene::pair, 1280, 720, false);
     show(small);
     ASSERT_TRUE(wait_until([&] {
         seen.push_back(crop());
