@@ -11,8 +11,6 @@
 #include <bit>
 #include <fstream>
 #include <iterator>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -64,37 +62,26 @@ constexpr int colour_tolerance = 3;
 // on its main output every frame, as a preview does.
 class FilterInHost : public ::testing::Test {
 protected:
+    void SetUp() override {
+        parent = create_test_source("filtered");
+        ASSERT_NE(parent, nullptr);
+        obs_set_output_source(0, parent);
+    }
     void TearDown() override {
-        camera_ = {};
         obs_set_output_source(0, nullptr);
         obs_source_filter_remove(parent, filter);
         obs_source_release(filter);
         obs_source_release(parent);
         obs_wait_for_destroy_queue();
     }
-    // With a camera the picture shown is pushed again 30 times a second.
-    void start(bool camera) {
-        parent = create_test_source("filtered");
+    void add_filter() {
         filter = obs_source_create_private("pinvaler_filter", "filtered", settings.get());
-        ASSERT_TRUE(parent && filter);
+        ASSERT_NE(filter, nullptr);
         obs_source_filter_add(parent, filter);
-        obs_set_output_source(0, parent);
-        if (camera)
-            camera_ = std::jthread([this](std::stop_token stop) {
-                for (; !stop.stop_requested(); std::this_thread::sleep_for(33ms))
-                    if (const std::shared_ptr<host_frame> frame = shown())
-                        frame->push_to(parent);
-            });
     }
-    std::shared_ptr<host_frame> shown() {
-        std::lock_guard lock(mutex_);
-        return shown_;
-    }
+    // One frame, as a camera delivers it; the host hands it to the filter in its next tick.
     void show(const rgb_picture &picture, video_format format = VIDEO_FORMAT_BGRA) {
-        auto frame = std::make_shared<host_frame>(format, picture);
-        frame->push_to(parent);
-        std::lock_guard lock(mutex_);
-        shown_ = frame;
+        host_frame(format, picture).push_to(parent);
     }
     filter_instance *instance() const {
         return static_cast<filter_instance *>(obs_obj_get_data(filter));
@@ -126,11 +113,6 @@ protected:
     data_ptr settings = default_settings();
     obs_source_t *parent = nullptr;
     obs_source_t *filter = nullptr;
-
-private:
-    std::mutex mutex_;
-    std::shared_ptr<host_frame> shown_;
-    std::jthread camera_;
 };
 
 // Through an effect of the tests' own that swaps red and blue: a target held
@@ -146,7 +128,7 @@ TEST_F(FilterInHost, DrawsAHeldTargetAndWithTrackingOffTheWholeSourceThroughTheE
     data.write("effects/pinvaler.effect", effect);
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 0.0);
-    ASSERT_NO_FATAL_FAILURE(start(false));
+    ASSERT_NO_FATAL_FAILURE(add_filter());
     rgb_picture picture = scene(tag_scene::empty, 320, 180, false);
     show(picture);
     ASSERT_TRUE(wait_for_host_frames(2));
@@ -179,12 +161,15 @@ TEST_F(FilterInHost, DrawsAHeldTargetAndWithTrackingOffTheWholeSourceThroughTheE
 
 class EndToEnd : public FilterInHost {
 protected:
-    void SetUp() override { obs_data_set_double(settings.get(), key_detect_fps, 30.0); }
+    void SetUp() override {
+        obs_data_set_double(settings.get(), key_detect_fps, 30.0);
+        FilterInHost::SetUp();
+    }
 };
 class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<video_format> {};
 
 TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
-    ASSERT_NO_FATAL_FAILURE(start(true));
+    ASSERT_NO_FATAL_FAILURE(add_filter());
     const rgb_picture picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
@@ -226,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, EndToEndFormats,
 TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 40.0);
-    ASSERT_NO_FATAL_FAILURE(start(true));
+    ASSERT_NO_FATAL_FAILURE(add_filter());
     show(scene(tag_scene::pair, 640, 360, false));
     ASSERT_TRUE(settles_on_target(640, 360));
     const crop_parameters first = crop();
@@ -270,7 +255,7 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
 // to it. Throughout, the same region must show.
 TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 100.0);
-    ASSERT_NO_FATAL_FAILURE(start(true));
+    ASSERT_NO_FATAL_FAILURE(add_filter());
     show(scene(tag_scene::pair, 1920, 1080, false));
     ASSERT_TRUE(settles_on_target(1920, 1080));
     const crop_parameters region = crop();
