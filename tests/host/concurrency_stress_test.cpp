@@ -103,7 +103,6 @@ struct graphics_hooks {
         self->edit.begin();
         obs_source_update(filters[i], settings.get());
         self->edit.end();
-        ++self->edits;
     }
     // Source 0 must show something every fourth frame, unless its picture or
     // filters changed in the last few (marked before the change, and read
@@ -114,7 +113,8 @@ struct graphics_hooks {
         if (!self->watched || self->frames % 4)
             return;
         const bool empty = !drawn(render_source(self->watched));
-        if (self->frames >= self->watched_changed + 3) {
+        if (self->frames >=
+            std::max(self->picture_changed.load(), self->chain_changed.load()) + 3) {
             ++self->checked;
             self->empty += empty;
         }
@@ -123,7 +123,7 @@ struct graphics_hooks {
     filter_registry *registry;
     obs_source_t *watched;
     std::mt19937 rng{2};
-    std::atomic<uint64_t> frames{0}, watched_changed{0}, checked{0}, empty{0}, edits{0};
+    std::atomic<uint64_t> frames{0}, picture_changed{0}, chain_changed{0}, checked{0}, empty{0};
     call_clock frame{"the host's frame"}, edit{"obs_source_update"};
 };
 
@@ -141,19 +141,14 @@ using feed = std::vector<std::unique_ptr<host_frame>>;
 // Even pictures carry tag16h5 markers, odd ones tagCircle21h7.
 template <typename plan_type>
 feed make_feed(const plan_type &plan) {
-    apriltag_family_t *families[] = {create_tag_family(0), create_tag_family(1)};
     const int formats = plan.last_format - plan.first_format + 1;
     feed pictures;
     for (int k = 0; k < formats + formats % 2; ++k) {
         const int w = plan.width * (4 + k % 3) / 6 | 1;
-        const gray_image image =
-            make_tag_scene(families[k % 2], tag_scene::pair, w, w * 9 / 16).image;
-        pictures.push_back(
-            std::make_unique<host_frame>(plan.first_format + k % formats, rgb_picture(image)));
-        pictures.back()->get()->flip = plan.flips && k % 2;
+        const rgb_picture picture(tag_picture(k % 2, tag_scene::pair, w, w * 9 / 16).image);
+        pictures.push_back(std::make_unique<host_frame>(plan.first_format + k % formats, picture));
+        pictures.back()->frame.flip = plan.flips && k % 2;
     }
-    destroy_tag_family(families[0], 0);
-    destroy_tag_family(families[1], 1);
     return pictures;
 }
 
@@ -167,7 +162,7 @@ void warm_up_host(const feed &every_format) {
     obs_set_output_source(0, source);
     for (const auto &picture : every_format) {
         picture->push_to(source);
-        wait_for_host_frames(picture->get()->data[0] ? 2 : 0);
+        wait_for_host_frames(picture->frame.data[0] ? 2 : 0);
     }
     graphics_hooks{nullptr, nullptr};
     obs_set_output_source(0, nullptr);
@@ -204,7 +199,6 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
         obs_set_output_source(static_cast<uint32_t>(s), sources[s]);
     }
     std::optional<graphics_hooks> hooks(std::in_place, &registry, sources[0]);
-    std::atomic<uint64_t> cycled{0};
     std::atomic<bool> running{true};
     std::vector<std::thread> threads;
     for (size_t s = 0; s < 3; ++s)
@@ -212,7 +206,7 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
             auto next = std::chrono::steady_clock::now();
             for (size_t k = 0, hold = plans[s].hold; running; ++k) {
                 if (s == 0 && k % hold == 0)
-                    hooks->watched_changed = hooks->frames.load();
+                    hooks->picture_changed = hooks->frames.load();
                 feeds[s][k / hold % feeds[s].size()]->push_to(sources[s]);
                 // A late push brings no burst of catching up.
                 next = std::max(next + 16667us, std::chrono::steady_clock::now() - 16667us);
@@ -226,7 +220,7 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
             // libobs 29 lets a render run through a chain while a filter joins
             // or leaves it, and a filter without its parent then draws nothing.
             if (s == 0)
-                hooks->watched_changed = hooks->frames + 1000;
+                hooks->chain_changed = hooks->frames + 1000;
             std::unique_lock lock(registry.mutex);
             std::vector<obs_source_t *> &here = registry.filters[s];
             if (here.size() == 1 || (here.size() < 3 && cycle_rng() % 2)) {
@@ -251,8 +245,7 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
                 obs_source_release(filter);
             }
             if (s == 0)
-                hooks->watched_changed = hooks->frames.load();
-            ++cycled;
+                hooks->chain_changed = hooks->frames.load();
             std::this_thread::sleep_for(100ms);
         }
     });
@@ -278,7 +271,6 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
         EXPECT_LT(c->longest.load(), block_limit_ns) << c->name;
     EXPECT_GT(hooks->checked.load(), 0u);
     EXPECT_EQ(hooks->empty.load(), 0u) << "source 0 drew nothing";
-    EXPECT_GT(hooks->edits.load() * cycled.load(), 0u) << "no edits, or no filters cycled";
     EXPECT_EQ(count_log_since(mark, LOG_ERROR, "Pinvale: "), 0u);
 
     hooks.reset();

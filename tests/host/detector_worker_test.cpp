@@ -67,10 +67,8 @@ struct worker_harness {
     }
     // Only the worker and a family switch take the detector mutex.
     bool detecting() {
-        if (pthread_mutex_trylock(&instance->detector_mutex) == EBUSY)
-            return true;
-        pthread_mutex_unlock(&instance->detector_mutex);
-        return false;
+        pthread_mutex_t *m = &instance->detector_mutex;
+        return pthread_mutex_trylock(m) == EBUSY || pthread_mutex_unlock(m) != 0;
     }
     void age_perf_window() {
         mutex_lock lock(instance->perf_mutex);
@@ -185,42 +183,34 @@ TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
     EXPECT_TRUE(h.wait_detections(n + 3)) << "4x4 is detected";
 }
 
-// Three frames converted by the real intake during one detection, each with
-// its signal: one more pass follows, on the newest frame only. Destroy during
-// a detection returns after it: the pass under way logs the report line once
-// its detection is done, in the log when destroy returns only if it waited.
-TEST_F(DetectorWorker, FramesDuringADetectionLeaveOnePassOnTheNewestAndDestroyWaits) {
+// What comes during a long detection takes effect on the next pass.
+TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     host_frame no_tags(VIDEO_FORMAT_Y800, rgb_picture(empty));
     host_frame markers(VIDEO_FORMAT_Y800, rgb_picture(pair));
-    h.feed(large(empty), 3840, 2160);
-    ASSERT_TRUE(wait_until([&] { return h.detecting(); }));
-    for (host_frame *frame : {&no_tags, &no_tags, &markers}) {
-        h.instance->next_detect_ns = 0; // a restarted schedule: the frame is due
-        filter_video(h.instance.get(), frame->get());
-    }
-    ASSERT_TRUE(h.detecting()) << "the detection ended before the frames were handed over";
-    ASSERT_TRUE(h.wait_detections(2));
-    ASSERT_TRUE(wait_until([&] { return h.read(&filter_instance::both_tags_seen); }));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(h.detections(), 2u);
-    EXPECT_EQ(h.read(&filter_instance::work_frame).sequence, h.instance->submit_sequence);
-
-    h.feed(large(empty), 3840, 2160);
-    ASSERT_TRUE(wait_until([&] { return h.detecting(); }));
-    h.age_perf_window();
-    const size_t mark = log_mark();
-    auto destroyed = std::async(std::launch::async, [&] { h.instance.reset(); });
-    ASSERT_EQ(destroyed.wait_for(20s), std::future_status::ready);
-    EXPECT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] source=3840x2160"), 1u);
-}
-
-TEST_F(DetectorWorker, FamilySwitchDuringADetectionTakesEffectOnTheNextPass) {
     const auto both_tag_runs = [&] {
         return read_field(h.instance.get(), &filter_instance::perf_both_tags,
                           &filter_instance::perf_mutex);
     };
-    h.feed(large(pair), 3840, 2160);
-    ASSERT_TRUE(wait_until([&] { return h.detecting(); }));
+    const auto long_detection = [&](const gray_image &tile) {
+        h.feed(large(tile), 3840, 2160);
+        return wait_until([&] { return h.detecting(); });
+    };
+    // Three frames converted by the real intake, each with its signal: one
+    // more pass follows, on the newest frame only.
+    ASSERT_TRUE(long_detection(empty));
+    for (host_frame *frame : {&no_tags, &no_tags, &markers}) {
+        h.instance->next_detect_ns = 0; // a restarted schedule: the frame is due
+        filter_video(h.instance.get(), &frame->frame);
+    }
+    ASSERT_TRUE(h.detecting()) << "the detection ended before the frames were handed over";
+    ASSERT_TRUE(h.wait_detections(2));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(h.detections(), 2u);
+    EXPECT_EQ(h.read(&filter_instance::work_frame).sequence, h.instance->submit_sequence);
+    EXPECT_EQ(both_tag_runs(), 1u);
+
+    // A family switch by update on another thread waits for the detection.
+    ASSERT_TRUE(long_detection(pair));
     std::atomic<bool> updated{false};
     std::thread update([&] {
         obs_data_set_int(h.settings.get(), key_tag_family, tag_family_circle21h7);
@@ -228,18 +218,26 @@ TEST_F(DetectorWorker, FamilySwitchDuringADetectionTakesEffectOnTheNextPass) {
         updated = true;
     });
     std::this_thread::sleep_for(50ms);
-    const bool update_done = updated;
-    EXPECT_FALSE(update_done && h.detecting()) << "the switch must wait for the detection";
+    EXPECT_FALSE(updated && h.detecting()) << "the switch must wait for the detection";
     update.join();
-
-    ASSERT_TRUE(h.wait_detections(1));
-    EXPECT_EQ(both_tag_runs(), 1u) << "the running detection kept the old family";
-    h.feed(tag_picture(tag_family_circle21h7, tag_scene::pair, detect_w, detect_h).image);
-    ASSERT_TRUE(h.wait_detections(2));
-    EXPECT_EQ(both_tag_runs(), 2u) << "the next one used the new family";
-    h.feed(pair);
     ASSERT_TRUE(h.wait_detections(3));
-    EXPECT_EQ(both_tag_runs(), 2u) << "and no longer sees the old one";
+    EXPECT_EQ(both_tag_runs(), 2u) << "the running detection kept the old family";
+    h.feed(tag_picture(tag_family_circle21h7, tag_scene::pair, detect_w, detect_h).image);
+    ASSERT_TRUE(h.wait_detections(4));
+    EXPECT_EQ(both_tag_runs(), 3u) << "the next one used the new family";
+    h.feed(pair);
+    ASSERT_TRUE(h.wait_detections(5));
+    EXPECT_EQ(both_tag_runs(), 3u) << "and no longer sees the old one";
+
+    // Destroy returns after the detection under way: that pass logs the
+    // report line once its detection is done, in the log when destroy returns
+    // only if destroy waited for it.
+    ASSERT_TRUE(long_detection(empty));
+    h.age_perf_window();
+    const size_t mark = log_mark();
+    auto destroyed = std::async(std::launch::async, [&] { h.instance.reset(); });
+    ASSERT_EQ(destroyed.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] source=3840x2160"), 1u);
 }
 
 TEST_F(DetectorWorker, DiagnosticsLineAfterFiveSecondsOfDetections) {

@@ -87,7 +87,7 @@ struct test_frame {
     std::unique_ptr<host_frame> laid_out;
     obs_source_frame given{};
     std::shared_ptr<void> mapping;
-    obs_source_frame *get() { return laid_out ? laid_out->get() : &given; }
+    obs_source_frame *get() { return laid_out ? &laid_out->frame : &given; }
 };
 
 test_frame make_frame(const bad_row &row) {
@@ -206,7 +206,7 @@ TEST(FrameIntake, SteadyStateAllocatesNothing) {
             before = bnum_allocs();
         }
         instance->next_detect_ns = 0; // a restarted schedule: the frame is due
-        filter_video(instance.get(), frame.get());
+        filter_video(instance.get(), &frame.frame);
     }
     EXPECT_EQ(bnum_allocs(), before);
 }

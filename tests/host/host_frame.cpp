@@ -20,12 +20,12 @@ host_frame::host_frame(int format, const rgb_picture &picture) {
     const auto f = static_cast<video_format>(format);
     const auto w = static_cast<uint32_t>(picture.width);
     const auto h = static_cast<uint32_t>(picture.height);
-    obs_source_frame_init(&frame_, f, w, h);
+    obs_source_frame_init(&frame, f, w, h);
     const bool half = f == VIDEO_FORMAT_I420 || f == VIDEO_FORMAT_NV12 || f == VIDEO_FORMAT_I40A ||
                       f == VIDEO_FORMAT_I010 || f == VIDEO_FORMAT_P010;
-    for (int i = 0; i < MAX_AV_PLANES && frame_.data[i]; ++i)
-        std::memset(frame_.data[i], 128,
-                    size_t{frame_.linesize[i]} * (half && (i == 1 || i == 2) ? (h + 1) / 2 : h));
+    for (int i = 0; i < MAX_AV_PLANES && frame.data[i]; ++i)
+        std::memset(frame.data[i], 128,
+                    size_t{frame.linesize[i]} * (half && (i == 1 || i == 2) ? (h + 1) / 2 : h));
 
     // Bytes per pixel in plane 0 by format value, up to YUVA; 0: left mid-grey.
     constexpr uint32_t steps[] = {0, 1, 1, 2, 2, 2, 4, 4, 4, 1, 1, 3, 1, 1, 1, 1};
@@ -33,10 +33,10 @@ host_frame::host_frame(int format, const rgb_picture &picture) {
     const uint32_t luma_at = f == VIDEO_FORMAT_UYVY ? 1 : 0;
     const bool yuv = format_is_yuv(f);
     const int red = f == VIDEO_FORMAT_RGBA ? 0 : 2;
-    for (uint32_t y = 0; frame_.data[0] && step && y < h; ++y)
+    for (uint32_t y = 0; frame.data[0] && step && y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t *c = picture.at(static_cast<int32_t>(x), static_cast<int32_t>(y));
-            uint8_t *p = frame_.data[0] + size_t{y} * frame_.linesize[0] + x * step;
+            uint8_t *p = frame.data[0] + size_t{y} * frame.linesize[0] + x * step;
             if (step >= 3) {
                 p[red] = c[0];
                 p[1] = c[1];
@@ -48,17 +48,17 @@ host_frame::host_frame(int format, const rgb_picture &picture) {
                 p[luma_at] = static_cast<uint8_t>(std::lround(yuv ? 16.0 + v * 219.0 / 255.0 : v));
             }
         }
-    frame_.full_range = !yuv;
+    frame.full_range = !yuv;
     if (yuv)
         video_format_get_parameters_for_format(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, f,
-                                               frame_.color_matrix, frame_.color_range_min,
-                                               frame_.color_range_max);
+                                               frame.color_matrix, frame.color_range_min,
+                                               frame.color_range_max);
 }
 
 void host_frame::push_to(obs_source_t *source) const {
-    obs_source_frame frame = frame_;
-    frame.timestamp = os_gettime_ns();
-    obs_source_output_video(source, &frame);
+    obs_source_frame stamped = frame;
+    stamped.timestamp = os_gettime_ns();
+    obs_source_output_video(source, &stamped);
 }
 
 obs_source_t *create_test_source(const char *name) {

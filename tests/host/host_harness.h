@@ -36,19 +36,14 @@ scene_picture tag_picture(int32_t family, tag_scene kind, int width, int height)
 // limited-range luma and neutral chroma (exact for grey pictures only), every
 // other byte mid-grey. A format the host does not know has no planes, as the
 // host's own copy has none.
-class host_frame {
-public:
-    host_frame(int format, const rgb_picture &picture);
-    ~host_frame() { obs_source_frame_free(&frame_); }
-    host_frame(const host_frame &) = delete;
-    host_frame &operator=(const host_frame &) = delete;
+struct host_frame {
+    obs_source_frame frame{};
 
-    obs_source_frame *get() { return &frame_; }
+    host_frame(int format, const rgb_picture &picture);
+    ~host_frame() { obs_source_frame_free(&frame); }
+    host_frame(const host_frame &) = delete;
     // Stamped with the host's clock; the host copies the planes before it returns.
     void push_to(obs_source_t *source) const;
-
-private:
-    obs_source_frame frame_{};
 };
 
 // A private input of the tests' own type that shows the newest pushed frame at
