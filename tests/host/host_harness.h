@@ -71,12 +71,8 @@ bool wait_for_host_frames(int frames);
 // pixel's centre, edges clamped, times the visibility.
 rgba_image crop_reference(const rgb_picture &picture, const crop_parameters &crop);
 
-// Largest difference of one colour channel and of alpha (256: sizes differ).
-struct image_difference {
-    int rgb = 0;
-    int alpha = 0;
-};
-image_difference compare_images(const rgba_image &a, const rgba_image &b);
+// Largest difference of any channel, alpha included (256: sizes differ).
+int compare_images(const rgba_image &a, const rgba_image &b);
 
 // A field of the instance, read under the mutex that guards it.
 template <typename T>
