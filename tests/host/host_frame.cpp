@@ -1,4 +1,6 @@
 #include "host_harness.h"
+#include "detect/crop_geometry.h"
+#include "expected_tags.h"
 
 #include <cmath>
 #include <cstring>
@@ -14,6 +16,27 @@ scene_picture tag_picture(int32_t family, tag_scene kind, int width, int height)
     scene_picture picture = make_tag_scene(tags, kind, width, height);
     destroy_tag_family(tags, family);
     return picture;
+}
+
+void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,
+                               int source_width, int source_height) {
+    apriltag_family_t *family = create_tag_family(tag_family_tag16h5);
+    const std::vector<placed_marker> drawn =
+        make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
+    const crop_target want = crop_target_from_pair(
+        expected_tag_quad(family, drawn[0].outer), expected_tag_quad(family, drawn[1].outer),
+        detect_width, detect_height, source_width, source_height, 0.0f, host_setup::canvas_width,
+        host_setup::canvas_height);
+    destroy_tag_family(family, tag_family_tag16h5);
+    // Detected corners lie within corner_tolerance detection pixels of the
+    // drawn ones: that moves an edge by as many source pixels, the
+    // canvas-shaped size by 16/9 of two edges, and whole-pixel rounding adds 1.
+    const float edge = corner_tolerance * static_cast<float>(source_width) / detect_width;
+    EXPECT_NEAR(found.center_x, want.center_x, edge + 1.0f);
+    EXPECT_NEAR(found.center_y, want.center_y, edge + 1.0f);
+    EXPECT_NEAR(found.width, want.width, 2.0f * edge * 16.0f / 9.0f + 2.0f);
+    EXPECT_NEAR(found.height, want.height, 2.0f * edge * 16.0f / 9.0f + 2.0f);
+    EXPECT_NEAR(found.width / found.height, 16.0f / 9.0f, 0.05f) << "the canvas's aspect";
 }
 
 host_frame::host_frame(int format, const rgb_picture &picture) {

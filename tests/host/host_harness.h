@@ -31,6 +31,12 @@ struct rgb_picture {
 // The detection tests' scene (tests/support) of a tag family, at a size.
 scene_picture tag_picture(int32_t family, tag_scene kind, int width, int height);
 
+// Expects `found` to be the crop from the drawn corners of the tag16h5 pair
+// scene at the detection size, for a source of its own size, with the canvas's
+// aspect ratio.
+void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,
+                               int source_width, int source_height);
+
 // A raw frame laid out as the host lays out its own copies (obs_source_frame_init):
 // RGB formats in colour, the 8-bit YUV formats the filter reads with BT.709
 // limited-range luma and neutral chroma (exact for grey pictures only), every
