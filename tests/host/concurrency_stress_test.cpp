@@ -140,7 +140,7 @@ feed make_feed(const plan_type &plan) {
     feed pictures;
     for (int k = 0; k < formats + formats % 2; ++k) {
         const int w = plan.width * (4 + k % 3) / 6 | 1;
-        const rgb_picture picture(tag_picture(k % 2, tag_scene::pair, w, w * 9 / 16).image);
+        const rgba_image picture(tag_picture(k % 2, tag_scene::pair, w, w * 9 / 16).image);
         pictures.push_back(std::make_unique<host_frame>(plan.first_format + k % formats, picture));
         pictures.back()->frame.flip = plan.flips && k % 2;
     }

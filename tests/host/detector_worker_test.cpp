@@ -167,8 +167,8 @@ TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
 
 // What comes during a long detection takes effect on the next pass.
 TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
-    host_frame no_tags(VIDEO_FORMAT_Y800, rgb_picture(empty));
-    host_frame markers(VIDEO_FORMAT_Y800, rgb_picture(pair));
+    host_frame no_tags(VIDEO_FORMAT_Y800, rgba_image(empty));
+    host_frame markers(VIDEO_FORMAT_Y800, rgba_image(pair));
     const auto both_tag_runs = [&] {
         return read_field(h.instance.get(), &filter_instance::perf_both_tags,
                           &filter_instance::perf_mutex);

@@ -18,14 +18,15 @@ constexpr uint64_t ms = 1'000'000;
 // The detection tests' scene, moved right and down by `shift` over mid-grey,
 // in colour unless `grey` (blue runs opposite to red and green, so a swapped
 // channel shows; the markers stay black and white in luma).
-rgb_picture scene(tag_scene kind, int width, int height, bool grey, int shift = 0) {
+rgba_image scene(tag_scene kind, int width, int height, bool grey, int shift = 0) {
     const gray_image image = tag_picture(tag_family_tag16h5, kind, width, height).image;
-    rgb_picture picture(width, height);
+    rgba_image picture(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             uint8_t *p = picture.at(x, y);
             p[0] = p[1] = p[2] = x >= shift && y >= shift ? image.at(x - shift, y - shift) : 128;
             p[2] = grey ? p[2] : static_cast<uint8_t>(255 - p[2]);
+            p[3] = 255;
         }
     return picture;
 }
@@ -79,7 +80,7 @@ protected:
         obs_source_filter_add(parent, filter);
     }
     // One frame, as a camera delivers it; the host hands it to the filter in its next tick.
-    void show(const rgb_picture &picture, video_format format = VIDEO_FORMAT_BGRA) {
+    void show(const rgba_image &picture, video_format format = VIDEO_FORMAT_BGRA) {
         host_frame(format, picture).push_to(parent);
     }
     filter_instance *instance() const {
@@ -112,7 +113,7 @@ protected:
         });
     }
     // How far what the host draws now is from the picture cropped by hand.
-    int drawn_against(const rgb_picture &picture, const crop_parameters &crop) const {
+    int drawn_against(const rgba_image &picture, const crop_parameters &crop) const {
         return compare_images(render_source(parent), crop_reference(picture, crop));
     }
 
@@ -135,7 +136,7 @@ TEST_F(EndToEnd, DrawsAHeldTargetAndWithTrackingOffTheWholeSourceThroughTheEffec
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 0.0);
     ASSERT_NO_FATAL_FAILURE(add_filter());
-    rgb_picture picture = scene(tag_scene::empty, 320, 180, false);
+    rgba_image picture = scene(tag_scene::empty, 320, 180, false);
     show(picture);
     ASSERT_TRUE(wait_for_host_frames(2));
     // Tracking on after the last frame: neither the intake nor the worker runs
@@ -152,8 +153,8 @@ TEST_F(EndToEnd, DrawsAHeldTargetAndWithTrackingOffTheWholeSourceThroughTheEffec
     }
     const crop_parameters quarter = {0.5f, 0.5f, 0.25f, 0.25f, 1.0f};
     ASSERT_TRUE(settles_at(quarter));
-    for (size_t i = 0; i < picture.rgb.size(); i += 3)
-        std::swap(picture.rgb[i], picture.rgb[i + 2]);
+    for (size_t i = 0; i < picture.rgba.size(); i += 4)
+        std::swap(picture.rgba[i], picture.rgba[i + 2]);
     EXPECT_LE(drawn_against(picture, quarter), tolerance);
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     update();
@@ -165,7 +166,7 @@ class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<vi
 
 TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
-    const rgb_picture picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
+    const rgba_image picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
     // Detection runs at the frame's own size.
@@ -193,7 +194,7 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     show(scene(tag_scene::pair, 640, 360, false));
     ASSERT_TRUE(settles_on_target(640, 360));
     const crop_parameters first = crop();
-    const rgb_picture one = scene(tag_scene::only_b, 640, 360, false);
+    const rgba_image one = scene(tag_scene::only_b, 640, 360, false);
     show(one);
     ASSERT_TRUE(wait_until([&] { return crop().crop_visibility == 0.0f; }));
     EXPECT_EQ(drawn_against(one, crop()), 0) << "something of the source shows while hidden";
@@ -246,7 +247,7 @@ TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
         return one_seen_at && obs_get_video_frame_time() >= one_seen_at + 200 * ms;
     })) << "the worker never saw the single marker";
     EXPECT_EQ(read(&filter_instance::target_frame_width), 1920) << "the old target stays";
-    const rgb_picture small = scene(tag_scene::pair, 1280, 720, false);
+    const rgba_image small = scene(tag_scene::pair, 1280, 720, false);
     show(small);
     ASSERT_TRUE(settles_on_target(1280, 720, &seen)) << "no settled crop from the smaller frames";
     for (const crop_parameters &c : seen)

@@ -89,8 +89,7 @@ struct test_frame {
 test_frame make_frame(const bad_row &row) {
     test_frame frame;
     if (row.laid_out) {
-        const rgb_picture picture(static_cast<int32_t>(row.width),
-                                  static_cast<int32_t>(row.height));
+        const rgba_image picture(static_cast<int32_t>(row.width), static_cast<int32_t>(row.height));
         frame.laid_out = std::make_unique<host_frame>(row.format, picture);
         return frame;
     }
@@ -136,7 +135,7 @@ instance_ptr eager_instance() {
 // A good frame with real markers, at the detection width.
 test_frame marker_frame() {
     const gray_image image = tag_picture(tag_family_tag16h5, tag_scene::pair, 480, 270).image;
-    return {std::make_unique<host_frame>(VIDEO_FORMAT_NV12, rgb_picture(image)), {}, {}};
+    return {std::make_unique<host_frame>(VIDEO_FORMAT_NV12, rgba_image(image)), {}, {}};
 }
 
 // Each row's own filter meets its bad frame, a good one, and the bad one
@@ -185,7 +184,7 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
 
 TEST(FrameIntake, SteadyStateAllocatesNothing) {
     const instance_ptr instance = create_instance(default_settings().get());
-    host_frame frame(VIDEO_FORMAT_BGRA, rgb_picture(320, 180));
+    host_frame frame(VIDEO_FORMAT_BGRA, rgba_image(320, 180));
     long before = 0;
     for (int i = 0; i <= 1000; ++i) {
         if (i == 1) {

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <mutex>
 
-rgb_picture::rgb_picture(const gray_image &grey) : rgb_picture(grey.width, grey.height) {
-    for (size_t i = 0; i < grey.pixels.size(); ++i)
-        std::memset(&rgb[i * 3], grey.pixels[i], 3);
+rgba_image::rgba_image(const gray_image &grey) : rgba_image(grey.width, grey.height) {
+    for (size_t i = 0; i < grey.pixels.size(); ++i) {
+        std::memset(&rgba[i * 4], grey.pixels[i], 3);
+        rgba[i * 4 + 3] = 255;
+    }
 }
 
 scene_picture tag_picture(int32_t family, tag_scene kind, int width, int height) {
@@ -39,7 +41,7 @@ void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int det
     EXPECT_NEAR(found.width / found.height, 16.0f / 9.0f, 0.05f) << "the canvas's aspect";
 }
 
-host_frame::host_frame(int format, const rgb_picture &picture) {
+host_frame::host_frame(int format, const rgba_image &picture) {
     const auto f = static_cast<video_format>(format);
     const auto w = static_cast<uint32_t>(picture.width);
     const auto h = static_cast<uint32_t>(picture.height);

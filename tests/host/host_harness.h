@@ -16,16 +16,18 @@
 #include <util/platform.h>
 #include <vector>
 
-// An 8-bit RGB picture, rows top to bottom.
-struct rgb_picture {
+// An 8-bit RGBA picture, rows top to bottom.
+struct rgba_image {
     int32_t width = 0;
     int32_t height = 0;
-    std::vector<uint8_t> rgb;
+    std::vector<uint8_t> rgba;
 
-    rgb_picture(int32_t w, int32_t h) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3) {}
-    explicit rgb_picture(const gray_image &grey);
-    uint8_t *at(int32_t x, int32_t y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
-    const uint8_t *at(int32_t x, int32_t y) const { return &rgb[(size_t(y) * width + x) * 3]; }
+    rgba_image() = default;
+    rgba_image(int32_t w, int32_t h) : width(w), height(h), rgba(size_t(w) * h * 4) {}
+    // Opaque grey.
+    explicit rgba_image(const gray_image &grey);
+    uint8_t *at(int32_t x, int32_t y) { return &rgba[(size_t(y) * width + x) * 4]; }
+    const uint8_t *at(int32_t x, int32_t y) const { return &rgba[(size_t(y) * width + x) * 4]; }
 };
 
 // The detection tests' scene (tests/support) of a tag family, at a size.
@@ -45,7 +47,7 @@ void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int det
 struct host_frame {
     obs_source_frame frame{};
 
-    host_frame(int format, const rgb_picture &picture);
+    host_frame(int format, const rgba_image &picture);
     ~host_frame() { obs_source_frame_free(&frame); }
     host_frame(const host_frame &) = delete;
     // Stamped with the host's clock; the host copies the planes before it returns.
@@ -55,13 +57,6 @@ struct host_frame {
 // A private input of the tests' own type that shows the newest pushed frame at
 // once, like a camera.
 obs_source_t *create_test_source(const char *name);
-
-// RGBA, four bytes per pixel, rows top to bottom.
-struct rgba_image {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint8_t> rgba;
-};
 
 // Draws the source, filters included, through the host into a transparent
 // texture of its size with blending off and reads it back: exactly what the
@@ -75,7 +70,7 @@ bool wait_for_host_frames(int frames);
 // What the crop effect draws for these parameters, at the picture's own size:
 // the region (fractions of the picture) sampled bilinearly at each output
 // pixel's centre, edges clamped, times the visibility.
-rgba_image crop_reference(const rgb_picture &picture, const crop_parameters &crop);
+rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop);
 
 // Largest difference of any channel, alpha included (256: sizes differ).
 int compare_images(const rgba_image &a, const rgba_image &b);

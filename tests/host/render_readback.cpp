@@ -25,8 +25,7 @@ rgba_image render_source(obs_source_t *source) {
         gs_texrender_end(target);
         gs_stage_texture(stage, gs_texrender_get_texture(target));
         if (gs_stagesurface_map(stage, &data, &linesize)) {
-            image = {static_cast<int32_t>(w), static_cast<int32_t>(h),
-                     std::vector<uint8_t>(size_t{w} * h * 4)};
+            image = rgba_image(static_cast<int32_t>(w), static_cast<int32_t>(h));
             for (uint32_t y = 0; y < h; ++y)
                 std::memcpy(&image.rgba[size_t{y} * w * 4], data + size_t{y} * linesize,
                             size_t{w} * 4);
@@ -48,9 +47,9 @@ bool wait_for_host_frames(int frames) {
     });
 }
 
-rgba_image crop_reference(const rgb_picture &picture, const crop_parameters &crop) {
+rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop) {
     const int32_t w = picture.width, h = picture.height;
-    rgba_image out{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4)};
+    rgba_image out(w, h);
     // The source position of an output pixel's centre; texel centres sit at half-integers.
     const auto source_at = [](int32_t i, int32_t n, float scale, float offset) {
         const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
@@ -64,7 +63,7 @@ rgba_image crop_reference(const rgb_picture &picture, const crop_parameters &cro
             const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
             const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
             const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
-            uint8_t *p = &out.rgba[(static_cast<size_t>(y) * w + x) * 4];
+            uint8_t *p = out.at(x, y);
             for (int c = 0; c < 3; ++c) {
                 const float top = picture.at(x0, y0)[c] * (1 - fx) + picture.at(x1, y0)[c] * fx;
                 const float bottom = picture.at(x0, y1)[c] * (1 - fx) + picture.at(x1, y1)[c] * fx;
