@@ -41,11 +41,6 @@ struct call_clock {
     }
 };
 
-// Something was drawn into the cleared texture.
-bool drawn(const rgba_image &image) {
-    return std::any_of(image.rgba.begin(), image.rgba.end(), [](uint8_t v) { return v != 0; });
-}
-
 // Settings as a user might set them, any of them changed.
 data_ptr random_settings(std::mt19937 &rng, bool may_hide, bool may_stop_tracking) {
     data_ptr settings(obs_data_create());
@@ -104,7 +99,8 @@ struct graphics_hooks {
         self->frame.end();
         if (self->frames % 4)
             return;
-        const bool empty = !drawn(render_source(self->watched));
+        const std::vector<uint8_t> drawn = render_source(self->watched).rgba;
+        const bool empty = std::none_of(drawn.begin(), drawn.end(), [](uint8_t v) { return v; });
         if (self->frames >=
             std::max(self->picture_changed.load(), self->chain_changed.load()) + 3) {
             ++self->checked;
@@ -122,35 +118,22 @@ struct graphics_hooks {
     call_clock frame{"the host's frame"}, edit{"obs_source_update"};
 };
 
-// Source 0 gets formats the host draws, I420 to I422, and carries the anchor,
-// which never hides, so its output must always show; sources 1 and 2 run
-// through every format value from 0 to 30, 2 every other picture upside down.
-// Each picture has its own size and shows for `hold` frames of a 60 fps camera.
-constexpr struct {
-    int first_format, last_format, width;
-    size_t hold;
-    bool flips;
-} plans[] = {{1, 12, 480, 20, false}, {0, 30, 640, 3, false}, {0, 30, 400, 5, true}};
-using feed = std::vector<std::unique_ptr<host_frame>>;
-
-// Even pictures carry tag16h5 markers, odd ones tagCircle21h7.
-template <typename plan_type>
-feed make_feed(const plan_type &plan) {
-    const int formats = plan.last_format - plan.first_format + 1;
-    feed pictures;
-    for (int k = 0; k < formats + formats % 2; ++k) {
-        const int w = plan.width * (4 + k % 3) / 6 | 1;
-        const rgba_image picture(tag_picture(k % 2, tag_scene::pair, w, w * 9 / 16).image);
-        pictures.push_back(std::make_unique<host_frame>(plan.first_format + k % formats, picture));
-        pictures.back()->frame.flip = plan.flips && k % 2;
-    }
-    return pictures;
-}
-
 TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycling) {
-    std::vector<feed> feeds;
-    for (const auto &plan : plans)
-        feeds.push_back(make_feed(plan));
+    // Source 0 gets formats the host draws, I420 to I422, and carries the
+    // anchor, which never hides, so its output must always show; sources 1 and
+    // 2 run through every format value from 0 to 30, 2 every other picture
+    // upside down. Each picture has its own size and shows for `hold` frames
+    // of a 60 fps camera; even ones carry tag16h5 markers, odd ones
+    // tagCircle21h7.
+    constexpr size_t hold[] = {20, 3, 5};
+    std::vector<std::unique_ptr<host_frame>> feeds[3];
+    for (int s = 0; s < 3; ++s)
+        for (int k = 0, formats = s ? 31 : 12; k < formats + formats % 2; ++k) {
+            const int w = (s == 1 ? 640 : 480) * (4 + k % 3) / 6 | 1;
+            const rgba_image picture(tag_picture(k % 2, tag_scene::pair, w, w * 9 / 16).image);
+            feeds[s].push_back(std::make_unique<host_frame>((s ? 0 : 1) + k % formats, picture));
+            feeds[s].back()->frame.flip = s == 2 && k % 2;
+        }
     const int threads_before = process_thread_count();
     const size_t mark = log_mark();
 
@@ -176,10 +159,10 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     for (size_t s = 0; s < 3; ++s)
         threads.emplace_back([&, s] {
             auto next = std::chrono::steady_clock::now();
-            for (size_t k = 0, hold = plans[s].hold; running; ++k) {
-                if (s == 0 && k % hold == 0)
+            for (size_t k = 0; running; ++k) {
+                if (s == 0 && k % hold[s] == 0)
                     hooks.picture_changed = hooks.frames.load();
-                feeds[s][k / hold % feeds[s].size()]->push_to(sources[s]);
+                feeds[s][k / hold[s] % feeds[s].size()]->push_to(sources[s]);
                 // A late push brings no burst of catching up.
                 next = std::max(next + 16667us, std::chrono::steady_clock::now() - 16667us);
                 std::this_thread::sleep_until(next);

@@ -5,8 +5,6 @@
 #include "module_data_dir.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <fstream>
 #include <iterator>
 
@@ -40,12 +38,11 @@ crop_parameters region_of(const crop_rect &t, int32_t width, int32_t height) {
 
 // How far any of c's scales and offsets lies outside the range from a to b.
 float outside(const crop_parameters &c, const crop_parameters &a, const crop_parameters &b) {
-    using values = std::array<float, 5>;
-    const values cs = std::bit_cast<values>(c), as = std::bit_cast<values>(a),
-                 bs = std::bit_cast<values>(b);
     float worst = 0.0f;
-    for (int i = 0; i < 4; ++i)
-        worst = std::max({worst, std::min(as[i], bs[i]) - cs[i], cs[i] - std::max(as[i], bs[i])});
+    for (float crop_parameters::*v :
+         {&crop_parameters::crop_scale_x, &crop_parameters::crop_scale_y,
+          &crop_parameters::crop_offset_x, &crop_parameters::crop_offset_y})
+        worst = std::max({worst, std::min(a.*v, b.*v) - c.*v, c.*v - std::max(a.*v, b.*v)});
     return worst;
 }
 
@@ -259,13 +256,11 @@ TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
 // during a frame, or the host draws the filter on its own) draws nothing.
 TEST(DetachedFilter, IsDrawnAsNothingWithoutHarm) {
     obs_source_t *filter = obs_source_create_private("pinvaler_filter", "detached", nullptr);
-    ASSERT_NE(filter, nullptr);
     const size_t mark = log_mark();
-    for (int frame = 0; frame < 2; ++frame) {
-        obs_enter_graphics();
-        obs_source_video_render(filter);
-        obs_leave_graphics();
-    }
+    obs_enter_graphics();
+    obs_source_video_render(filter);
+    obs_source_video_render(filter);
+    obs_leave_graphics();
     EXPECT_EQ(count_log_since(mark, LOG_INFO, "filter 'detached' being processed with no target!"),
               2u)
         << "the host refused to begin the filter";
