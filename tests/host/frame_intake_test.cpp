@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -113,11 +114,10 @@ test_frame make_frame(const bad_row &row) {
 bool comes_back_unchanged(filter_instance *instance, test_frame &frame) {
     obs_source_frame *sent = frame.get();
     const obs_source_frame header = *sent;
+    const uint64_t bytes = frame.laid_out ? uint64_t{sent->linesize[0]} * sent->height : 0;
     const auto sum = [&] {
-        uint64_t s = 0;
-        for (uint64_t i = 0; frame.laid_out && i < uint64_t{sent->linesize[0]} * sent->height; ++i)
-            s = s * 31 + sent->data[0][i];
-        return s;
+        return std::accumulate(sent->data[0], sent->data[0] + bytes, 0ull,
+                               [](unsigned long long s, uint8_t b) { return s * 31 + b; });
     };
     const uint64_t before = sum();
     return filter_video(instance, sent) == sent &&
@@ -185,15 +185,15 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
 TEST(FrameIntake, SteadyStateAllocatesNothing) {
     const instance_ptr instance = create_instance(default_settings().get());
     host_frame frame(VIDEO_FORMAT_BGRA, rgba_image(320, 180));
-    long before = 0;
-    for (int i = 0; i <= 1000; ++i) {
-        if (i == 1) {
-            wait_for_quiet_host();
-            before = bnum_allocs();
-        }
+    const auto push_due = [&] {
         instance->next_detect_ns = 0; // a restarted schedule: the frame is due
         filter_video(instance.get(), &frame.frame);
-    }
+    };
+    push_due();
+    wait_for_quiet_host();
+    const long before = bnum_allocs();
+    for (int i = 0; i < 1000; ++i)
+        push_due();
     EXPECT_EQ(bnum_allocs(), before);
 }
 
