@@ -1,119 +1,105 @@
-#include "host_frame.h"
+#include "host_harness.h"
+#include "detect/crop_geometry.h"
+#include "expected_tags.h"
 
+#include <cmath>
 #include <cstring>
+#include <mutex>
 
-namespace {
-
-struct format_layout {
-    int luma_bytes;   // bytes of one luma sample (1 or 2)
-    int luma_shift;   // where an 8-bit value sits in a 2-byte sample
-    int pixel_bytes;  // bytes per pixel in plane 0 (0: two pixels share 4 bytes)
-    int luma_offset;  // byte of the luma within a pixel (or of the first of a pair)
-    bool half_height; // planes 1 and 2 hold half the rows
-    uint16_t neutral; // every other sample: mid chroma, or opaque for RGB
-    uint16_t opaque;  // a sample of an alpha plane
-};
-
-format_layout layout_of(int format) {
-    switch (format) {
-    case VIDEO_FORMAT_I420:
-    case VIDEO_FORMAT_NV12:
-    case VIDEO_FORMAT_I40A:
-        return {1, 0, 1, 0, true, 128, 255};
-    case VIDEO_FORMAT_Y800:
-    case VIDEO_FORMAT_I444:
-    case VIDEO_FORMAT_I422:
-    case VIDEO_FORMAT_I42A:
-    case VIDEO_FORMAT_YUVA:
-        return {1, 0, 1, 0, false, 128, 255};
-    case VIDEO_FORMAT_YVYU:
-    case VIDEO_FORMAT_YUY2:
-        return {1, 0, 0, 0, false, 128, 255};
-    case VIDEO_FORMAT_UYVY:
-        return {1, 0, 0, 1, false, 128, 255};
-    case VIDEO_FORMAT_RGBA:
-    case VIDEO_FORMAT_BGRA:
-    case VIDEO_FORMAT_BGRX:
-        return {1, 0, 4, 0, false, 255, 255};
-    case VIDEO_FORMAT_BGR3:
-        return {1, 0, 3, 0, false, 128, 255};
-    case VIDEO_FORMAT_AYUV:
-        return {1, 0, 4, 1, false, 128, 255};
-    case VIDEO_FORMAT_I010:
-        return {2, 2, 2, 0, true, 512, 1023};
-    case VIDEO_FORMAT_P010:
-        return {2, 8, 2, 0, true, 0x8000, 0xffc0};
-    case VIDEO_FORMAT_I210:
-        return {2, 2, 2, 0, false, 512, 1023};
-    case VIDEO_FORMAT_I412:
-    case VIDEO_FORMAT_YA2L:
-        return {2, 4, 2, 0, false, 2048, 4095};
-    default:
-        return {0, 0, 0, 0, false, 0, 0};
+rgba_image::rgba_image(const gray_image &grey) : rgba_image(grey.width, grey.height) {
+    for (size_t i = 0; i < grey.pixels.size(); ++i) {
+        std::memset(&rgba[i * 4], grey.pixels[i], 3);
+        rgba[i * 4 + 3] = 255;
     }
 }
 
-void store(uint8_t *at, int bytes, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    if (bytes == 2)
-        at[1] = static_cast<uint8_t>(value >> 8);
+scene_picture tag_picture(int32_t family, tag_scene kind, int width, int height) {
+    apriltag_family_t *tags = create_tag_family(family);
+    scene_picture picture = make_tag_scene(tags, kind, width, height);
+    destroy_tag_family(tags, family);
+    return picture;
 }
 
-// Every byte or sample of plane 0 that is not luma gets the neutral value
-// first; RGB formats are neutral at 255, which also makes them opaque.
-void fill_plane0(obs_source_frame &frame, const format_layout &layout, const gray_image &picture) {
-    for (uint32_t y = 0; y < frame.height; ++y) {
-        uint8_t *row = frame.data[0] + static_cast<size_t>(y) * frame.linesize[0];
-        for (uint32_t i = 0; i < frame.linesize[0]; i += static_cast<uint32_t>(layout.luma_bytes))
-            store(row + i, layout.luma_bytes, layout.neutral);
-        for (uint32_t x = 0; x < frame.width; ++x) {
-            const uint8_t grey = picture.at(static_cast<int>(x), static_cast<int>(y));
-            const uint16_t value = static_cast<uint16_t>(grey << layout.luma_shift);
-            if (layout.pixel_bytes == 0) {
-                row[2 * x + static_cast<uint32_t>(layout.luma_offset)] = grey;
-            } else if (layout.pixel_bytes >= 3 && layout.luma_offset == 0) {
-                std::memset(row + x * static_cast<uint32_t>(layout.pixel_bytes), grey, 3);
+void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,
+                               int source_width, int source_height) {
+    apriltag_family_t *family = create_tag_family(tag_family_tag16h5);
+    const std::vector<placed_marker> drawn =
+        make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
+    const crop_target want = crop_target_from_pair(
+        expected_tag_quad(family, drawn[0].outer), expected_tag_quad(family, drawn[1].outer),
+        detect_width, detect_height, source_width, source_height, 0.0f, host_setup::canvas_width,
+        host_setup::canvas_height);
+    destroy_tag_family(family, tag_family_tag16h5);
+    // Detected corners lie within corner_tolerance detection pixels of the
+    // drawn ones: that moves an edge by as many source pixels, the
+    // canvas-shaped size by 16/9 of two edges, and whole-pixel rounding adds 1.
+    const float edge = corner_tolerance * static_cast<float>(source_width) / detect_width;
+    EXPECT_NEAR(found.center_x, want.center_x, edge + 1.0f);
+    EXPECT_NEAR(found.center_y, want.center_y, edge + 1.0f);
+    EXPECT_NEAR(found.width, want.width, 2.0f * edge * 16.0f / 9.0f + 2.0f);
+    EXPECT_NEAR(found.height, want.height, 2.0f * edge * 16.0f / 9.0f + 2.0f);
+    EXPECT_NEAR(found.width / found.height, 16.0f / 9.0f, 0.05f) << "the canvas's aspect";
+}
+
+host_frame::host_frame(int format, const rgba_image &picture) {
+    const auto f = static_cast<video_format>(format);
+    const auto w = static_cast<uint32_t>(picture.width);
+    const auto h = static_cast<uint32_t>(picture.height);
+    obs_source_frame_init(&frame, f, w, h);
+    const bool half = f == VIDEO_FORMAT_I420 || f == VIDEO_FORMAT_NV12 || f == VIDEO_FORMAT_I40A ||
+                      f == VIDEO_FORMAT_I010 || f == VIDEO_FORMAT_P010;
+    for (int i = 0; i < MAX_AV_PLANES && frame.data[i]; ++i)
+        std::memset(frame.data[i], 128,
+                    size_t{frame.linesize[i]} * (half && (i == 1 || i == 2) ? (h + 1) / 2 : h));
+
+    // Bytes per pixel in plane 0 by format value, up to YUVA; 0: left mid-grey.
+    constexpr uint32_t steps[] = {0, 1, 1, 2, 2, 2, 4, 4, 4, 1, 1, 3, 1, 1, 1, 1};
+    const uint32_t step = format >= 0 && format < 16 ? steps[format] : 0;
+    const uint32_t luma_at = f == VIDEO_FORMAT_UYVY ? 1 : 0;
+    const bool yuv = format_is_yuv(f);
+    const int red = f == VIDEO_FORMAT_RGBA ? 0 : 2;
+    for (uint32_t y = 0; frame.data[0] && step && y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t *c = picture.at(static_cast<int32_t>(x), static_cast<int32_t>(y));
+            uint8_t *p = frame.data[0] + size_t{y} * frame.linesize[0] + x * step;
+            if (step >= 3) {
+                p[red] = c[0];
+                p[1] = c[1];
+                p[2 - red] = c[2];
+                if (step == 4)
+                    p[3] = 255;
             } else {
-                store(row + x * static_cast<uint32_t>(layout.pixel_bytes) +
-                          static_cast<uint32_t>(layout.luma_offset),
-                      layout.luma_bytes, value);
+                const double v = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+                p[luma_at] = static_cast<uint8_t>(std::lround(yuv ? 16.0 + v * 219.0 / 255.0 : v));
             }
         }
-    }
+    frame.full_range = !yuv;
+    if (yuv)
+        video_format_get_parameters_for_format(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, f,
+                                               frame.color_matrix, frame.color_range_min,
+                                               frame.color_range_max);
 }
 
-} // namespace
-
-bool host_knows_format(int format) {
-    return format >= VIDEO_FORMAT_NONE && format <= VIDEO_FORMAT_YA2L;
+void host_frame::push_to(obs_source_t *source) const {
+    obs_source_frame stamped = frame;
+    stamped.timestamp = os_gettime_ns();
+    obs_source_output_video(source, &stamped);
 }
 
-host_frame::host_frame(int format, const gray_image &picture) {
-    const uint32_t width = static_cast<uint32_t>(picture.width);
-    const uint32_t height = static_cast<uint32_t>(picture.height);
-    const auto host_format = static_cast<video_format>(format);
-    obs_source_frame_init(&frame_, host_format, width, height);
-    frame_.format = host_format;
-    frame_.width = width;
-    frame_.height = height;
-    const format_layout layout = layout_of(format);
-    if (!frame_.data[0] || layout.luma_bytes == 0)
-        return;
-
-    fill_plane0(frame_, layout, picture);
-    for (int plane = 1; plane < MAX_AV_PLANES && frame_.data[plane]; ++plane) {
-        const bool alpha = plane == 3;
-        const uint32_t rows = layout.half_height && plane < 3 ? (height + 1) / 2 : height;
-        for (uint32_t y = 0; y < rows; ++y) {
-            uint8_t *row = frame_.data[plane] + static_cast<size_t>(y) * frame_.linesize[plane];
-            for (uint32_t i = 0; i < frame_.linesize[plane];
-                 i += static_cast<uint32_t>(layout.luma_bytes))
-                store(row + i, layout.luma_bytes, alpha ? layout.opaque : layout.neutral);
-        }
-    }
-    frame_.full_range = !format_is_yuv(host_format);
-    if (format_is_yuv(host_format))
-        video_format_get_parameters_for_format(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, host_format,
-                                               frame_.color_matrix, frame_.color_range_min,
-                                               frame_.color_range_max);
+obs_source_t *create_test_source(const char *name) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        obs_source_info info{};
+        info.id = "pinvaler_test_source";
+        info.type = OBS_SOURCE_TYPE_INPUT;
+        info.output_flags = OBS_SOURCE_ASYNC_VIDEO;
+        info.get_name = [](void *) { return "Pinvale test source"; };
+        info.create = [](obs_data_t *, obs_source_t *source) -> void * { return source; };
+        info.destroy = [](void *) {};
+        obs_register_source(&info);
+    });
+    obs_source_t *source = obs_source_create_private("pinvaler_test_source", name, nullptr);
+    if (source)
+        obs_source_set_async_unbuffered(source, true);
+    return source;
 }
