@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -73,8 +74,7 @@ TEST(DownscaleLuma, FollowsTheRuleOnEveryLayout) {
             guarded_bytes plane(static_cast<size_t>(linesize) * (src_h - 1) + row, flags & 2,
                                 random);
             std::vector<uint8_t> expected(static_cast<size_t>(stride) * dst_h + 32);
-            for (size_t i = 0; i < expected.size(); ++i)
-                expected[i] = static_cast<uint8_t>(i * 131 + 7);
+            std::iota(expected.begin(), expected.end(), uint8_t{7}); // margins and padding
             std::vector<uint8_t> actual = expected, through_pointer = expected;
             for (int64_t y = 0; y < dst_h; ++y) {
                 const int64_t sy = y * src_h / dst_h;
