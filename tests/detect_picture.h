@@ -4,7 +4,7 @@
 // family, which must outlive it.
 #include "detect/detector_setup.h"
 #include "filter/settings.h"
-#include "marker_scene.h"
+#include "tag_scenes.h"
 
 #include <vector>
 
@@ -28,11 +28,11 @@ struct tag_detector {
     std::vector<apriltag_detection_t> detect(gray_image &image) {
         image_u8_t header{image.width, image.height, image.width, image.pixels.data()};
         zarray_t *array = apriltag_detector_detect(detector, &header);
-        std::vector<apriltag_detection_t> found(static_cast<size_t>(zarray_size(array)));
+        std::vector<apriltag_detection_t> found;
         for (int i = 0; i < zarray_size(array); ++i) {
             apriltag_detection_t *d = nullptr;
             zarray_get(array, i, &d);
-            found[static_cast<size_t>(i)] = *d;
+            found.push_back(*d);
         }
         apriltag_detections_destroy(array);
         return found;

@@ -15,8 +15,8 @@ TEST(DetectionSize, AtMostTheDetectionWidthNeverWiderThanTheSource) {
                  {4000, 1, 960, 960, 1},         {5, 7, 0, 1, 1}};
     for (const auto &c : cases) {
         const detection_size s = detection_size_for(c.w, c.h, c.detect_width);
-        EXPECT_EQ(s.width, c.out_w) << c.w << "x" << c.h << " at " << c.detect_width;
-        EXPECT_EQ(s.height, c.out_h) << c.w << "x" << c.h << " at " << c.detect_width;
+        EXPECT_EQ(std::pair(s.width, s.height), std::pair(c.out_w, c.out_h))
+            << c.w << "x" << c.h << " at " << c.detect_width;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -73,8 +74,7 @@ TEST(DownscaleLuma, FollowsTheRuleOnEveryLayout) {
             guarded_bytes plane(static_cast<size_t>(linesize) * (src_h - 1) + row, flags & 2,
                                 random);
             std::vector<uint8_t> expected(static_cast<size_t>(stride) * dst_h + 32);
-            for (size_t i = 0; i < expected.size(); ++i)
-                expected[i] = static_cast<uint8_t>(i * 131 + 7);
+            std::iota(expected.begin(), expected.end(), uint8_t{7}); // margins and padding
             std::vector<uint8_t> actual = expected, through_pointer = expected;
             for (int64_t y = 0; y < dst_h; ++y) {
                 const int64_t sy = y * src_h / dst_h;
@@ -194,24 +194,21 @@ TEST(DownscaleLuma, RowOffsetsPastThirtyTwoBits) {
             munmap(map, span);
 }
 
+// Every host format value, its short name, and the layout it is read as (none: unsupported).
 TEST(LumaLayout, EveryHostFormatValue) {
-    const struct {
-        int format;
-        const char *name;
-        int layout; // -1: unsupported
-    } rows[] = {{0, "None", -1},           {1, "I420", LUMA_PLANE8},  {2, "NV12", LUMA_PLANE8},
-                {3, "YVYU", LUMA_YVYU},    {4, "YUY2", LUMA_YUY2},    {5, "UYVY", LUMA_UYVY},
-                {6, "RGBA", LUMA_RGBA},    {7, "BGRA", LUMA_BGRA},    {8, "BGRX", LUMA_BGRX},
-                {9, "Y800", LUMA_PLANE8},  {10, "I444", LUMA_PLANE8}, {11, "BGR3", -1},
-                {12, "I422", LUMA_PLANE8}, {13, "I40A", -1},          {14, "I42A", -1},
-                {15, "YUVA", -1},          {16, "AYUV", -1},          {17, "I010", -1},
-                {18, "P010", -1},          {19, "I210", -1},          {20, "I412", -1},
-                {21, "YA2L", -1},          {22, "P216", -1},          {23, "P416", -1},
-                {24, "v210", -1},          {25, "R10l", -1},          {26, "None", -1},
-                {-1, "None", -1},          {1000, "None", -1}};
-    for (const auto &r : rows) {
-        EXPECT_EQ(luma_layout_for_format(r.format).value_or(luma_layout(-1)), r.layout) << r.format;
-        EXPECT_STREQ(video_format_short_name(r.format), r.name) << r.format;
+    const char *const names[] = {"None", "I420", "NV12", "YVYU", "YUY2", "UYVY", "RGBA",
+                                 "BGRA", "BGRX", "Y800", "I444", "BGR3", "I422", "I40A",
+                                 "I42A", "YUVA", "AYUV", "I010", "P010", "I210", "I412",
+                                 "YA2L", "P216", "P416", "v210", "R10l", "None"};
+    const int p8 = LUMA_PLANE8,
+              layouts[] = {-1,        p8,        p8, LUMA_YVYU, LUMA_YUY2, LUMA_UYVY, LUMA_RGBA,
+                           LUMA_BGRA, LUMA_BGRX, p8, p8,        -1,        p8};
+    for (int format = -1; format <= 1000; format += format < 30 ? 1 : 970) {
+        const bool listed = format >= 0 && format <= 26;
+        EXPECT_EQ(luma_layout_for_format(format).value_or(luma_layout(-1)),
+                  format >= 0 && format <= 12 ? layouts[format] : -1)
+            << format;
+        EXPECT_STREQ(video_format_short_name(format), listed ? names[format] : "None") << format;
     }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <tuple>
 
 namespace {
 
@@ -48,7 +47,8 @@ zoom_inputs hiding(bool was_visible, bool both_seen, zoom_inputs in) {
     return in;
 }
 
-void expect_crop(const crop_parameters &got, const crop_parameters &want, float tol = 1e-5f) {
+void expect_crop(const crop_parameters &got, const crop_parameters &want) {
+    const float tol = 1e-6f;
     EXPECT_NEAR(got.crop_scale_x, want.crop_scale_x, tol);
     EXPECT_NEAR(got.crop_scale_y, want.crop_scale_y, tol);
     EXPECT_NEAR(got.crop_offset_x, want.crop_offset_x, tol);
@@ -74,6 +74,19 @@ TEST(ZoomStep, TickTable) {
     const rect thin = {960, 540, 0.25f, 540}, outside = {-500, 540, 400, 540};
     zoom_inputs no_half_life = tick(half);
     no_half_life.follow_half_life_ms = 0;
+    // The frame shrank from 1920x1080 to 1280x720 before the worker saw it: target and zoom in the
+    // old frame's pixels must keep showing the same part of the picture.
+    const rect far = {1500, 800, 400, 225},
+               far_now = {1000, 800.0f * 720 / 1080, 400.0f * 2 / 3, 150};
+    const crop_parameters far_view = {400.0f / 1920, 225.0f / 1080, 1300.0f / 1920, 687.5f / 1080,
+                                      1};
+    zoom_inputs shrunk = tick(far, 1280, 720);
+    shrunk.target_frame_width = 1920, shrunk.target_frame_height = 1080;
+    const zoom_state held_far = {true, 1500, 800, 400, 225, 1920, 1080};
+    const zoom_state unsized = {true, 600, 300, 400, 200, 0, 0};
+    const rect as_is = {600, 300, 400, 200};
+    const crop_parameters unsized_view = {400.0f / 1280, 200.0f / 720, 400.0f / 1280, 200.0f / 720,
+                                          1};
     const struct {
         const char *name;
         zoom_state before;
@@ -100,40 +113,26 @@ TEST(ZoomStep, TickTable) {
         {"sub-pixel goal as one pixel", unset, tick(thin), true, thin, one_px},
         {"under 0.0001", unset, tick({8000, 0, 1, 9}, 16000, 9), true, {8000, 0, 1, 9}, id},
         {"wholly outside", unset, tick(outside), true, outside, id},
+        {"target from the old frame", unset, shrunk, true, far_now, far_view},
+        {"held zoom from the old frame", held_far, lost(now - 1, tick({}, 1280, 720)), true,
+         far_now, far_view},
+        {"unknown sizes as they are", unsized, lost(now - 1, tick({}, 1280, 720)), true, as_is,
+         unsized_view},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         zoom_state s = c.before;
         expect_crop(zoom_step(s, c.in), c.crop);
         EXPECT_EQ(s.zoom_valid, c.valid_after);
+        const bool rescaled = c.valid_after && (c.before.zoom_frame_width || c.in.target_valid);
+        EXPECT_TRUE(!rescaled || (s.zoom_frame_width == c.in.frame_width &&
+                                  s.zoom_frame_height == c.in.frame_height)); // in frame pixels
         for (const auto &[got, want] : {std::pair{s.zoom_center_x, c.after.cx},
                                         {s.zoom_center_y, c.after.cy},
                                         {s.zoom_width, c.after.w},
                                         {s.zoom_height, c.after.h}})
             EXPECT_NEAR(got, want, 1e-3f);
     }
-}
-
-// The frame shrinks from 1920x1080 to 1280x720 before the worker has seen it:
-// target and zoom are still in the old frame's pixels and must keep showing
-// the same part of the picture.
-TEST(ZoomStep, ResolutionChangeKeepsTheView) {
-    const rect target = {1500, 800, 400, 225};
-    const crop_parameters view = {400.0f / 1920, 225.0f / 1080, 1300.0f / 1920, 687.5f / 1080, 1};
-    zoom_state state = unset;
-    expect_crop(zoom_step(state, tick(target)), view, 1e-6f);
-    zoom_inputs smaller = tick(target, 1280, 720);
-    smaller.target_frame_width = 1920, smaller.target_frame_height = 1080;
-    expect_crop(zoom_step(state, smaller), view, 1e-6f);
-    EXPECT_EQ(std::tuple(state.zoom_frame_width, state.zoom_frame_height), std::tuple(1280, 720));
-
-    zoom_state held = {true, 1500, 800, 400, 225, 1920, 1080};
-    expect_crop(zoom_step(held, lost(now - 1, tick({}, 1280, 720))), view, 1e-6f);
-
-    // Unknown sizes: the rectangle is taken as it is.
-    zoom_state unknown = {true, 600, 300, 400, 200, 0, 0};
-    expect_crop(zoom_step(unknown, lost(now - 1, tick({}, 1280, 720))),
-                {400.0f / 1280, 200.0f / 720, 400.0f / 1280, 200.0f / 720, 1}, 1e-6f);
 }
 
 } // namespace

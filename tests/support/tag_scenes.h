@@ -1,11 +1,40 @@
 #pragma once
 
-// The pictures the detection tests and benchmarks share: tag A (id 0), tag B
-// (id 1) and a distractor (id 2) at fixed places, laid out for a 960 pixel
-// wide frame and scaled to the width asked for.
-#include "marker_scene.h"
-
+// Pictures for detection tests and benchmarks: real markers drawn with the
+// detector library's own images at known corners on a textured background.
+// Tag A (id 0), tag B (id 1) and a distractor (id 2) sit at fixed places, laid
+// out for a 960 pixel wide frame and scaled to the width asked for.
+#include <apriltag.h>
+#include <array>
+#include <cstdint>
 #include <vector>
+
+struct scene_point {
+    double x;
+    double y;
+};
+
+// Four points running around a quadrilateral: top-left, top-right,
+// bottom-right, bottom-left for an upright one (y downward).
+using scene_quad = std::array<scene_point, 4>;
+
+// 8-bit grey picture, tightly packed.
+struct gray_image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+
+    gray_image(int w, int h, uint8_t fill);
+    uint8_t &at(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
+    uint8_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// Where the detector's quad of a marker lies when the whole marker image
+// (border ring included) is drawn onto `outer`.
+scene_quad marker_detect_corners(const apriltag_family_t *family, const scene_quad &outer);
+
+// The projected middle of a quad, where its diagonals cross.
+scene_point quad_centre(const scene_quad &quad);
 
 enum class tag_scene {
     pair,         // A and B well apart, the distractor between them
