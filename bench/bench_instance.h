@@ -38,16 +38,19 @@ inline filter_instance *make_bench_instance(int32_t family = 0, int32_t threads 
 // Tags A (id 0) and B (id 1) and a distractor, 16:9; each picture is drawn once.
 inline const gray_image &tag_picture(int32_t family, int width) {
     static std::map<std::pair<int32_t, int>, gray_image> cache;
-    auto found = cache.find({family, width});
-    if (found == cache.end()) {
+    const auto [found, fresh] = cache.try_emplace({family, width}, 0, 0, uint8_t{0});
+    if (fresh) {
         apriltag_family_t *tags = create_tag_family(family);
-        found = cache
-                    .emplace(std::pair{family, width},
-                             make_tag_scene(tags, tag_scene::pair, width, width * 9 / 16).image)
-                    .first;
+        found->second = make_tag_scene(tags, tag_scene::pair, width, width * 9 / 16).image;
         destroy_tag_family(tags, family);
     }
     return found->second;
+}
+
+template <typename T>
+T read_locked(pthread_mutex_t &mutex, const T &value) {
+    mutex_lock lock(mutex);
+    return value;
 }
 
 inline image_u8_t image_of(const gray_image &picture) {

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
@@ -21,7 +22,13 @@
 inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
-    return n == 0 ? std::nan("") : (values[(n - 1) / 2] + values[n / 2]) / 2.0;
+    return n ? (values[(n - 1) / 2] + values[n / 2]) / 2.0 : std::nan("");
+}
+
+// The CPU time of all of the process's threads: load from other processes
+// barely moves it, where it swings wall time on a shared machine.
+inline double process_cpu_ns() {
+    return static_cast<double>(std::clock()) * 1e9 / CLOCKS_PER_SEC;
 }
 
 // At most this ratio to the baseline, or a time under this many ns; 0 for none.
@@ -110,14 +117,14 @@ void add_run(const std::string &name, Step step) {
 // `--benchmark_repetitions=1 --benchmark_min_time=0.01`).
 inline int run_benchmarks(int argc, char **argv, bench_table &table, int repetitions,
                           const char *min_time = "0.5") {
-    std::string flags[] = {"--benchmark_repetitions=" + std::to_string(repetitions),
-                           "--benchmark_enable_random_interleaving=true",
-                           "--benchmark_display_aggregates_only=true",
-                           std::string("--benchmark_min_time=") + min_time};
+    std::vector<std::string> flags{"--benchmark_repetitions=" + std::to_string(repetitions),
+                                   "--benchmark_enable_random_interleaving=true",
+                                   "--benchmark_display_aggregates_only=true",
+                                   std::string("--benchmark_min_time=") + min_time};
+    flags.insert(flags.end(), argv + 1, argv + argc);
     std::vector<char *> args{argv[0]};
     for (std::string &flag : flags)
         args.push_back(flag.data());
-    args.insert(args.end(), argv + 1, argv + argc);
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))

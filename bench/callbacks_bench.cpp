@@ -74,15 +74,9 @@ int main(int argc, char **argv) {
             [in, mul_val = gs_effect_get_param_by_name(effect, "mul_val"),
              add_val = gs_effect_get_param_by_name(effect, "add_val"),
              visibility = gs_effect_get_param_by_name(effect, "visibility")] {
-                crop_parameters crop;
-                {
-                    mutex_lock lock(in->render_mutex);
-                    crop = in->crop;
-                }
-                vec2 mul;
-                vec2 add;
-                vec2_set(&mul, crop.crop_scale_x, crop.crop_scale_y);
-                vec2_set(&add, crop.crop_offset_x, crop.crop_offset_y);
+                const crop_parameters crop = read_locked(in->render_mutex, in->crop);
+                const vec2 mul{crop.crop_scale_x, crop.crop_scale_y};
+                const vec2 add{crop.crop_offset_x, crop.crop_offset_y};
                 gs_effect_set_vec2(mul_val, &mul);
                 gs_effect_set_vec2(add_val, &add);
                 gs_effect_set_float(visibility, crop.crop_visibility);

@@ -14,12 +14,13 @@
 // the same.
 #include "bench_instance.h"
 #include "bench_table.h"
+#include "detect/perf_window.h"
 #include "filter/settings_keys.h"
 #include "intake/downscale_luma.h"
 
 #include <atomic>
-#include <ctime>
-#include <memory>
+#include <deque>
+#include <optional>
 #include <random>
 #include <thread>
 #include <util/platform.h>
@@ -46,33 +47,23 @@ struct pictures {
                 luma[1][size_t(row) * width + col] =
                     luma[0][size_t(std::max(row - 54, 0)) * width + std::max(col - 96, 0)];
         for (int i = 0; i < 2; ++i) {
-            frames[i].format = VIDEO_FORMAT_NV12;
-            frames[i].width = width;
-            frames[i].height = height;
-            frames[i].data[0] = luma[i].data();
-            frames[i].data[1] = chroma.data();
-            frames[i].linesize[0] = frames[i].linesize[1] = width;
-            video_format_get_parameters(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, frames[i].color_matrix,
-                                        frames[i].color_range_min, frames[i].color_range_max);
+            obs_source_frame &f = frames[i];
+            f.format = VIDEO_FORMAT_NV12;
+            f.width = width;
+            f.height = height;
+            f.data[0] = luma[i].data();
+            f.data[1] = chroma.data();
+            f.linesize[0] = f.linesize[1] = width;
+            video_format_get_parameters(VIDEO_CS_709, VIDEO_RANGE_PARTIAL, f.color_matrix,
+                                        f.color_range_min, f.color_range_max);
         }
     }
 };
-
-// The CPU time of all of the process's threads.
-double process_cpu_ns() {
-    return static_cast<double>(std::clock()) * 1e9 / CLOCKS_PER_SEC;
-}
 
 std::string one_decimal(double value) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.1f", value);
     return text;
-}
-
-template <typename T>
-T read_locked(pthread_mutex_t &mutex, const T &value) {
-    mutex_lock lock(mutex);
-    return value;
 }
 
 // Pushes one of the pictures at 30 frames per second on its own thread; the
@@ -81,14 +72,14 @@ struct frame_pusher {
     explicit frame_pusher(const pictures &shown)
         : source(obs_source_create_private("pinvaler_bench_frames", "bench frames", nullptr)),
           thread([this, &shown] {
+              int last = -1;
               for (uint64_t next = os_gettime_ns(); running; os_sleepto_ns(next += 33'333'333)) {
                   const int chosen = showing;
                   obs_source_frame frame = shown.frames[chosen];
                   frame.timestamp = os_gettime_ns();
                   obs_source_output_video(source, &frame);
-                  if (chosen != last)
+                  if (chosen != std::exchange(last, chosen))
                       shown_since_ns = frame.timestamp;
-                  last = chosen;
               }
           }) {}
     ~frame_pusher() {
@@ -102,7 +93,6 @@ struct frame_pusher {
     }
 
     obs_source_t *source;
-    int last = -1;
     std::atomic<bool> running{true};
     std::atomic<int> showing{0};
     std::atomic<uint64_t> shown_since_ns{0}; // 0 until the chosen picture was pushed once
@@ -114,6 +104,7 @@ struct attached_filter {
     attached_filter(obs_source_t *to, double detect_fps) : parent(to) {
         obs_data_t *settings = obs_data_create();
         obs_data_set_double(settings, key_detect_fps, detect_fps);
+        obs_data_set_bool(settings, key_perf_diagnostics, true);
         filter = obs_source_create_private("pinvaler_filter", "pinvale", settings);
         obs_data_release(settings);
         obs_source_filter_add(parent, filter);
@@ -123,56 +114,50 @@ struct attached_filter {
         obs_source_filter_remove(parent, filter);
         obs_source_release(filter);
     }
-    // Diagnostics count the detections. The host applies the change on its
-    // next tick; the window then runs five seconds before the report line
-    // restarts it.
-    void count_detections() {
-        obs_data_t *settings = obs_source_get_settings(filter);
-        obs_data_set_bool(settings, key_perf_diagnostics, true);
-        obs_source_update(filter, settings);
-        obs_data_release(settings);
-    }
 
     obs_source_t *parent;
     obs_source_t *filter;
     filter_instance *in;
 };
 
-// CPU ns per second and detections per second over 4 s.
-std::pair<double, double> sample(const std::vector<std::unique_ptr<attached_filter>> &filters) {
-    for (auto &f : filters)
-        f->count_detections();
-    os_sleep_ms(100);
-    uint64_t counted = 0;
-    for (auto &f : filters)
-        counted -= read_locked(f->in->perf_mutex, f->in->perf_detections); // comes back below
+// CPU ns per second and detections per second over 4 s. The filters count
+// detections with diagnostics on; the window restarted here runs 5 s before
+// the report line would restart it.
+std::pair<double, double> sample(const std::deque<attached_filter> &filters) {
+    for (const attached_filter &f : filters) {
+        mutex_lock lock(f.in->perf_mutex);
+        open_perf_window(f.in, os_gettime_ns());
+    }
     const double cpu_start = process_cpu_ns();
     const uint64_t start = os_gettime_ns();
     os_sleep_ms(4000);
     const double cpu = process_cpu_ns() - cpu_start;
     const double seconds = static_cast<double>(os_gettime_ns() - start) / 1e9;
-    for (auto &f : filters)
-        counted += read_locked(f->in->perf_mutex, f->in->perf_detections);
-    return {cpu / seconds, static_cast<double>(counted) / seconds};
+    double detections = 0;
+    for (const attached_filter &f : filters)
+        detections += read_locked(f.in->perf_mutex, f.in->perf_detections);
+    return {cpu / seconds, detections / seconds};
 }
 
+// Medians of CPU ns per second, detections per second and CPU ns per detection.
+struct cpu_cost {
+    double per_second, rate, per_detection;
+};
+
 // Bare and filtered samples alternate on the same pushing sources over three
-// rounds, so that other load on the machine falls on both alike. Medians of
-// CPU ns per second, detections per second and CPU ns per detection.
-std::vector<double> measure_cpu(const pictures &shown, int sources) {
-    std::vector<std::unique_ptr<frame_pusher>> pushers;
+// rounds, so that other load on the machine falls on both alike.
+std::optional<cpu_cost> measure_cpu(const pictures &shown, int sources) {
+    std::deque<frame_pusher> pushers;
     for (int i = 0; i < sources; ++i)
-        pushers.push_back(std::make_unique<frame_pusher>(shown));
+        pushers.emplace_back(shown);
     os_sleep_ms(500);
     std::vector<double> costs, rates, per_detection;
     for (int round = 0; round < 3; ++round) {
         const double bare = sample({}).first;
-        std::vector<std::unique_ptr<attached_filter>> filters;
-        for (auto &p : pushers) {
-            filters.push_back(std::make_unique<attached_filter>(p->source, 5.0));
-            if (!filters.back()->in)
+        std::deque<attached_filter> filters;
+        for (const frame_pusher &p : pushers)
+            if (!filters.emplace_back(p.source, 5.0).in)
                 return {};
-        }
         os_sleep_ms(1500); // first detections, buffers sized
         const auto [filtered, rate] = sample(filters);
         filters.clear();
@@ -181,25 +166,27 @@ std::vector<double> measure_cpu(const pictures &shown, int sources) {
         rates.push_back(rate);
         per_detection.push_back(costs.back() / rate);
     }
-    return {median(costs), median(rates), median(per_detection)};
+    return cpu_cost{median(costs), median(rates), median(per_detection)};
 }
 
 void add_cpu_rows(bench_table &table, const pictures &shown, double detection_cpu_ns) {
-    const std::vector<double> one = measure_cpu(shown, 1);
-    const std::vector<double> four = measure_cpu(shown, 4);
-    if (one.empty() || four.empty())
+    const std::optional<cpu_cost> one = measure_cpu(shown, 1);
+    const std::optional<cpu_cost> four = measure_cpu(shown, 4);
+    if (!one || !four)
         return table.add_failure(group_cpu, "filter instances", "the filter was not created");
     // One instance against the detections it ran: what the rest of the filter adds.
-    table.add(group_cpu, "one instance, 5 detections/s requested (" + one_decimal(one[1]) + " run)",
-              one[0],
+    table.add(group_cpu,
+              "one instance, 5 detections/s requested (" + one_decimal(one->rate) + " run)",
+              one->per_second,
               "its detections alone (" + one_decimal(detection_cpu_ns / 1e6) + " ms CPU each)",
-              one[1] * detection_cpu_ns, {}, "/s");
-    table.add(group_cpu, "four instances at once (" + one_decimal(four[1]) + " detections/s run)",
-              four[0], "four times one instance", 4.0 * one[0], {1.0}, "/s");
+              one->rate * detection_cpu_ns, {}, "/s");
+    table.add(group_cpu,
+              "four instances at once (" + one_decimal(four->rate) + " detections/s run)",
+              four->per_second, "four times one instance", 4.0 * one->per_second, {1.0}, "/s");
     // When the machine cannot keep four workers fed, fewer detections run and
     // the row above flatters; per detection run, the growth shows either way.
-    table.add(group_cpu, "four instances, per detection run", four[2],
-              "one instance, per detection run", one[2], {1.0}, " CPU");
+    table.add(group_cpu, "four instances, per detection run", four->per_detection,
+              "one instance, per detection run", one->per_detection, {1.0}, " CPU");
 }
 
 void add_latency_row(bench_table &table, const pictures &shown, double detect_fps,

@@ -32,8 +32,7 @@ int main(int argc, char **argv) {
     std::vector<std::vector<uint8_t>> buffers; // until the runs are over
     const auto buffer = [&](size_t bytes) {
         buffers.emplace_back(bytes);
-        for (uint8_t &byte : buffers.back())
-            byte = static_cast<uint8_t>(random());
+        std::ranges::generate(buffers.back(), [&] { return static_cast<uint8_t>(random()); });
         return buffers.back().data();
     };
     for (const auto [sw, sh, dw, dh] :
@@ -46,7 +45,7 @@ int main(int argc, char **argv) {
         uint8_t *dst = buffer(size_t(dw) * dh);
         add_run("memcpy/" + size, [=] { std::memcpy(dst, src, size_t(dw) * dh); });
         for (const family &f : families) {
-            const std::string run = std::string(f.name) + "/" + sizes;
+            const std::string run = std::string(f.name) + " " + sizes; // and its label
             const int stride = sw * f.bytes_per_pixel;
             add_run("downscale/" + run, [=] {
                 benchmark::DoNotOptimize(
@@ -67,10 +66,9 @@ int main(int argc, char **argv) {
                     libyuv::YUY2ToY(src, stride, mid, sw, sw, sh);
                     libyuv::ScalePlane(mid, sw, sw, sh, dst, dw, dw, dh, libyuv::kFilterNone);
                 });
-            const std::string label = std::string(f.name) + " " + sizes;
             const std::string group = "Luma downscale (frame thread)";
-            table.compare(group, label, "downscale/" + run, f.libyuv, "libyuv/" + run, f.goal);
-            table.compare(group, label, "downscale/" + run, "memcpy of " + size + " bytes",
+            table.compare(group, run, "downscale/" + run, f.libyuv, "libyuv/" + run, f.goal);
+            table.compare(group, run, "downscale/" + run, "memcpy of " + size + " bytes",
                           "memcpy/" + size);
         }
     }
