@@ -1,6 +1,8 @@
 // The tool itself, run as a user runs it: the real host, the built plug-in, a
 // short built-in scene. The host needs a display: CTest runs this under xvfb-run.
 // The scene run, last, leaves its outputs in the build tree for a look.
+#include "run_summary.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -86,6 +88,41 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     ASSERT_EQ(clip.status, 0) << clip.out << clip.err;
     EXPECT_NE(clip.out.find("frames go in as decoded"), npos) << clip.out;
     EXPECT_EQ(result_field(clip.out, "frames"), 30) << clip.out;
+}
+
+// How a second of ten frames of a 1280x720 source is judged, the pair wanting a
+// crop `wanted` wide at the centre: the first `seen` frames see both markers and
+// show a crop `shown` wide, `off` of `wanted` to the right; the others see no
+// marker and show the whole frame. The run's verdicts mean only what this holds.
+TEST(RunSummary, JudgesEachSecondOnItsOwnFrames) {
+    const struct {
+        float off, shown, wanted;
+        int32_t seen;
+        bool both_markers, following;
+    } rows[] = {
+        {0.05f, 400, 400, 10, true, true},   // close
+        {0.3f, 400, 400, 10, true, false},   // far off the pair
+        {0.0f, 800, 400, 10, true, false},   // twice too wide
+        {0.0f, 400, 400, 4, false, false},   // markers lost in most frames: the whole frame
+        {0.0f, 1280, 1240, 10, true, false}, // the pair wants nearly everything: not zoomed
+    };
+    std::vector<frame_record> frames;
+    for (size_t s = 0; s < std::size(rows); ++s)
+        for (int32_t i = 0; i < 10; ++i) {
+            const auto &r = rows[s];
+            const bool seen = i < r.seen;
+            const float w = seen ? r.shown : 1280.0f;
+            // In frame_record's order: time, markers (no details), view, crop, wanted crop.
+            frames.push_back({static_cast<double>(s) + 0.1 * i, seen, seen, 0, 0, 0, 0, 0,
+                              crop_view::shown, 640.0f + (seen ? r.off * r.wanted : 0.0f), 360, w,
+                              w * 0.5625f, seen, 640, 360, r.wanted, r.wanted * 0.5625f});
+        }
+    const std::vector<second_summary> seconds = summarise_seconds(frames, 1280, 720);
+    ASSERT_EQ(seconds.size(), std::size(rows));
+    for (size_t s = 0; s < std::size(rows); ++s)
+        EXPECT_EQ(std::pair(seconds[s].both_markers, seconds[s].following),
+                  std::pair(rows[s].both_markers, rows[s].following))
+            << "second " << s << ": both markers, following";
 }
 
 } // namespace
