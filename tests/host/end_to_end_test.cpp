@@ -2,7 +2,6 @@
 // the host draws the filtered source, and the picture read back is compared
 // with the source cropped by hand.
 #include "host_harness.h"
-#include "module_data_dir.h"
 
 #include <algorithm>
 #include <fstream>

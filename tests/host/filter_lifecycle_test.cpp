@@ -1,11 +1,10 @@
 // Create failing part-way, and update reading and applying the host's settings. Creating and
 // destroying under load is the stress test's.
 #include "filter/settings_io.h"
-#include "filter_fixture.h"
-#include "host_environment.h"
-#include "module_data_dir.h"
+#include "host_harness.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>

@@ -1,6 +1,6 @@
 // The module as the host sees it: entry points, registration, its name through the locale and
 // its log prefix.
-#include "host_environment.h"
+#include "host_harness.h"
 #include "module/module_entry.h"
 
 #include <cstdio>

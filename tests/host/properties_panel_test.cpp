@@ -1,10 +1,9 @@
 // The settings panel through the real host, and the button that opens the markers sheet.
 #include "filter/filter_callbacks.h"
-#include "host_environment.h"
-#include "module_data_dir.h"
+#include "host_harness.h"
 #include "platform/open_default_app.h"
-#include "stand_in_desktop.h"
 
+#include <fstream>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sstream>

@@ -1,6 +1,5 @@
 // The tick on a real instance: what it copies in, what it publishes for the render.
-#include "filter_fixture.h"
-#include "host_environment.h"
+#include "host_harness.h"
 
 #include <gtest/gtest.h>
 
