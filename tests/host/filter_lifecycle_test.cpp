@@ -3,7 +3,6 @@
 #include "filter/settings_io.h"
 #include "host_harness.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -84,14 +83,9 @@ TEST(FilterUpdate, SwitchesTheFamilyBothWaysAndResetsTrackingWhenTheMarkersOrTra
     for (const auto &[json, cleared] : steps) {
         read_locked<bool>(instance->frame_mutex, [&] { return instance->both_tags_seen = true; });
         const apriltag_family_t *family_before = instance->family;
-        obs_data_t *edit = obs_data_create_from_json(json);
-        obs_data_apply(settings.get(), edit);
-        obs_data_release(edit);
+        obs_data_apply(settings.get(), data_ptr(obs_data_create_from_json(json)).get());
         filter_update(instance.get(), settings.get());
-        EXPECT_EQ(
-            read_locked<bool>(instance->frame_mutex, [&] { return instance->both_tags_seen; }),
-            !cleared)
-            << json;
+        EXPECT_EQ(read_field(instance.get(), &filter_instance::both_tags_seen), !cleared) << json;
         const bool circle = copy_settings(instance.get()).tag_family == 1;
         EXPECT_EQ(instance->family != family_before, std::strstr(json, "family") != nullptr)
             << json;
@@ -102,31 +96,6 @@ TEST(FilterUpdate, SwitchesTheFamilyBothWaysAndResetsTrackingWhenTheMarkersOrTra
         EXPECT_EQ(registered, instance->family);
     }
     filter_update(nullptr, settings.get());
-}
-
-TEST(FilterUpdate, DiagnosticsSwitchOpensOrClosesTheWindowUnlessTheEnvironmentKeepsItOn) {
-    for (bool from_env : {false, true}) {
-        if (from_env)
-            setenv("PINVALER_PERF", "1", 1);
-        data_ptr settings = default_settings();
-        instance_ptr instance = create_instance(settings.get());
-        unsetenv("PINVALER_PERF");
-        ASSERT_NE(instance, nullptr);
-        for (bool on : {true, false}) {
-            read_locked<bool>(instance->perf_mutex, [&] {
-                instance->perf_window_start_ns = 1;
-                return instance->perf_submitted = 7;
-            });
-            obs_data_set_bool(settings.get(), "perf_diagnostics", on);
-            filter_update(instance.get(), settings.get());
-            const uint64_t start = instance->perf_window_start_ns;
-            // Opened anew when switched on, closed when off; the environment's window runs on.
-            EXPECT_EQ(std::tuple(copy_settings(instance.get()).perf_diagnostics, start > 1,
-                                 start == 0, instance->perf_submitted),
-                      from_env ? std::tuple(true, false, false, 7u) : std::tuple(on, on, !on, 0u))
-                << from_env << on;
-        }
-    }
 }
 
 } // namespace
