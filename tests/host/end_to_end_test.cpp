@@ -132,8 +132,11 @@ class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<vi
 TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     const rgba_image picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
+    read_locked<uint32_t>(instance()->frame_mutex, [&] { return instance()->canvas_width = 0; });
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
+    EXPECT_EQ(read(&filter_instance::canvas_width), host_setup::canvas_width)
+        << "the tick refreshes the canvas size for the worker";
     // Detection runs at the frame's own size.
     expect_crop_of_drawn_pair(read(&filter_instance::target_rect), 640, 360, 640, 360);
     EXPECT_LE(drawn_against(picture, crop()), tolerance);
@@ -189,6 +192,10 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     EXPECT_GE(first_move_ns - lost_ns, 800 * ms);
     EXPECT_LT(first_move_ns - lost_ns, 1800 * ms) << "generous: the machine is shared";
     EXPECT_TRUE(eased) << "the crop jumped back instead of easing";
+    obs_data_set_bool(settings.get(), key_enable_tracking, false);
+    update();
+    EXPECT_TRUE(wait_until([&] { return crop().crop_visibility == 1.0f; }))
+        << "tracking off shows the whole source, even while hiding";
 }
 
 // A camera switching from 1920x1080 to 1280x720, the markers at the same

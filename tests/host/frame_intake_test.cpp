@@ -109,9 +109,11 @@ bool comes_back_unchanged(filter_instance *instance, test_frame &frame) {
            std::equal(before.begin(), before.end(), sent->data[0]);
 }
 
-// Every frame due, and detection small enough to be quick.
+// Every frame due, and detection small enough to be quick; hiding, which an
+// unusable frame overrides.
 instance_ptr eager_instance() {
     data_ptr settings = default_settings();
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     obs_data_set_double(settings.get(), key_detect_fps, 1e6);
     obs_data_set_int(settings.get(), key_detect_width, 480);
     return create_instance(settings.get());
@@ -147,6 +149,12 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
             EXPECT_TRUE(comes_back_unchanged(instance.get(), is_bad ? bad : good));
             EXPECT_EQ(read_field(instance.get(), &filter_instance::frame_usable),
                       !is_bad || row.warning.empty());
+            video_tick(instance.get(), 1.0f / 30.0f);
+            const crop_parameters crop =
+                read_field(instance.get(), &filter_instance::crop, &filter_instance::render_mutex);
+            const crop_parameters whole = identity_crop();
+            EXPECT_TRUE(!is_bad || row.warning.empty() || !std::memcmp(&crop, &whole, sizeof crop))
+                << "an unusable frame is shown whole, even while hiding";
             EXPECT_TRUE(is_bad || wait_until(target, 10s)) << "no target after the bad frame";
             const detection_frame in = read_field(instance.get(), &filter_instance::input_frame);
             EXPECT_TRUE(!is_bad || row.warning.empty() || in.sequence == 0 ||
