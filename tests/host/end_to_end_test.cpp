@@ -135,7 +135,7 @@ TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     read_locked<uint32_t>(instance()->frame_mutex, [&] { return instance()->canvas_width = 0; });
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
-    EXPECT_EQ(read(&filter_instance::canvas_width), host_setup::canvas_width)
+    EXPECT_EQ(read(&filter_instance::canvas_width), canvas_width)
         << "the tick refreshes the canvas size for the worker";
     // Detection runs at the frame's own size.
     expect_crop_of_drawn_pair(read(&filter_instance::target_rect), 640, 360, 640, 360);

@@ -38,7 +38,7 @@ struct host_environment : ::testing::Environment {
             dlopen(library, RTLD_NOW | RTLD_NODELETE);
         base_set_log_handler(capture_log, nullptr);
         ASSERT_TRUE(obs_startup("en-US", nullptr, nullptr)) << "is there an X display?";
-        constexpr uint32_t w = host_setup::canvas_width, h = host_setup::canvas_height;
+        constexpr uint32_t w = canvas_width, h = canvas_height;
         // clang-format off
         obs_video_info video{"libobs-opengl", 30, 1, w, h, w, h, VIDEO_FORMAT_NV12, 0, true,
                              VIDEO_CS_709, VIDEO_RANGE_PARTIAL, OBS_SCALE_BICUBIC};

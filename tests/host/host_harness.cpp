@@ -29,8 +29,8 @@ void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int det
         make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
     const crop_target want = crop_target_from_pair(
         expected_tag_quad(family, drawn[0].outer), expected_tag_quad(family, drawn[1].outer),
-        detect_width, detect_height, source_width, source_height, 0.0f, host_setup::canvas_width,
-        host_setup::canvas_height);
+        detect_width, detect_height, source_width, source_height, 0.0f, canvas_width,
+        canvas_height);
     destroy_tag_family(family, tag_family_tag16h5);
     // Detected corners lie within corner_tolerance detection pixels of the
     // drawn ones: that moves an edge by as many source pixels, the
@@ -114,8 +114,7 @@ rgba_image render_source(obs_source_t *source) {
     gs_stagesurf_t *stage = w && h ? gs_stagesurface_create(w, h, GS_RGBA) : nullptr;
     uint8_t *data = nullptr;
     uint32_t linesize = 0;
-    vec4 clear;
-    vec4_zero(&clear);
+    const vec4 clear{};
     if (stage && gs_texrender_begin(target, w, h)) {
         gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
         gs_ortho(0.0f, static_cast<float>(w), 0.0f, static_cast<float>(h), -100.0f, 100.0f);

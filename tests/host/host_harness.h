@@ -22,9 +22,8 @@
 #include <util/platform.h>
 #include <vector>
 
-struct host_setup {
-    static constexpr uint32_t canvas_width = 640, canvas_height = 360;
-};
+// The host's canvas.
+constexpr uint32_t canvas_width = 640, canvas_height = 360;
 
 struct log_line {
     int level;
