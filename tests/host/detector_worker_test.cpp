@@ -209,32 +209,19 @@ TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     const size_t mark = log_mark();
     auto destroyed = std::async(std::launch::async, [&] { h.instance.reset(); });
     ASSERT_EQ(destroyed.wait_for(20s), std::future_status::ready);
-    EXPECT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] source=3840x2160"), 1u);
-}
-
-TEST_F(DetectorWorker, DiagnosticsLineAfterFiveSecondsOfDetections) {
-    ASSERT_TRUE(h.pass(&pair));
-    const size_t mark = log_mark();
-    h.restart_perf_window(6'000'000'000ull);
-    event_signal(h.instance->detect_event);
-    std::string line;
-    ASSERT_TRUE(wait_until([&] {
-        for (const log_line &l : captured_log_since(mark))
-            line = l.text.starts_with("[Pinvale perf] ") ? l.text : line;
-        return !line.empty();
-    }));
-    // Three detections in a little over six seconds, both tags in each, and no
-    // intake here; dropped is never negative.
+    ASSERT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] "), 1u);
+    // The window's six detections in a little over six seconds, both tags in
+    // three, after the three frames through the intake; dropped is never negative.
+    const std::string line = captured_log_since(mark).back().text;
     for (const char *part :
-         {"[Pinvale perf] source=1280x960 detect=640x480 requested=5.0 fps actual=", "refine=off",
-          "| detect avg/max=", "| downscale avg/max=0.00/0.00 ms duty=0.0% |",
-          "tags(any/both)=100%/100% submitted=0 dropped=0 "})
-        ASSERT_NE(line.find(part), std::string::npos) << part << " in " << line;
+         {"[Pinvale perf] source=3840x2160 detect=3840x2160 requested=5.0 fps actual=",
+          "refine=off", "| detect avg/max=", "tags(any/both)=50%/50% submitted=3 dropped=0 "})
+        EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
     double actual = 0, avg = 0, max = 0, duty = 0;
     std::sscanf(line.c_str() + line.find("actual="), "actual=%lf", &actual);
     std::sscanf(line.c_str() + line.find("| detect"), "| detect avg/max=%lf/%lf ms duty=%lf", &avg,
                 &max, &duty);
-    EXPECT_TRUE(actual > 0.3 && actual < 0.6 && avg > 0.0 && avg <= max && max < 5000.0 &&
+    EXPECT_TRUE(actual > 0.3 && actual < 1.1 && avg > 0.0 && avg <= max && max < 10000.0 &&
                 duty > 0.0 && duty < 100.0)
         << line;
 }
