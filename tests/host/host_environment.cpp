@@ -127,11 +127,6 @@ module_data_dir::~module_data_dir() {
     fs::remove_all(root);
 }
 
-void module_data_dir::write(const std::string &relative, const std::string &text) const {
-    fs::create_directories(file(relative).parent_path());
-    std::ofstream(file(relative)) << text;
-}
-
 void install_stand_in_desktop() {
     fs::remove_all(desktop);
     fs::create_directories(desktop / "data" / "applications");

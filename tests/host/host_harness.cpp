@@ -146,38 +146,3 @@ bool wait_for_host_frames(int frames) {
         return frames <= 0;
     });
 }
-
-rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop) {
-    const int32_t w = picture.width, h = picture.height;
-    rgba_image out(w, h);
-    // The source position of an output pixel's centre; texel centres sit at half-integers.
-    const auto source_at = [](int32_t i, int32_t n, float scale, float offset) {
-        const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
-        return std::clamp((u * scale + offset) * static_cast<float>(n) - 0.5f, 0.0f,
-                          static_cast<float>(n - 1));
-    };
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            const float sx = source_at(x, w, crop.crop_scale_x, crop.crop_offset_x);
-            const float sy = source_at(y, h, crop.crop_scale_y, crop.crop_offset_y);
-            const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
-            const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
-            const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
-            uint8_t *p = out.at(x, y);
-            for (int c = 0; c < 3; ++c) {
-                const float top = picture.at(x0, y0)[c] * (1 - fx) + picture.at(x1, y0)[c] * fx;
-                const float bottom = picture.at(x0, y1)[c] * (1 - fx) + picture.at(x1, y1)[c] * fx;
-                p[c] = static_cast<uint8_t>(
-                    std::lround((top * (1 - fy) + bottom * fy) * crop.crop_visibility));
-            }
-            p[3] = static_cast<uint8_t>(255 * crop.crop_visibility);
-        }
-    return out;
-}
-
-int compare_images(const rgba_image &a, const rgba_image &b) {
-    int worst = a.width == b.width && a.height == b.height ? 0 : 256;
-    for (size_t i = 0; worst < 256 && i < a.rgba.size(); ++i)
-        worst = std::max(worst, std::abs(int{a.rgba[i]} - int{b.rgba[i]}));
-    return worst;
-}

@@ -56,7 +56,6 @@ struct module_data_dir {
     module_data_dir(const module_data_dir &) = delete;
     // The full path of a data file, e.g. "effects/pinvaler.effect".
     std::filesystem::path file(const std::string &relative) const { return root / relative; }
-    void write(const std::string &relative, const std::string &text) const;
 };
 
 // A desktop of our own for GIO, so that no test ever starts a real viewer: PDFs open with a
@@ -150,14 +149,6 @@ rgba_image render_source(obs_source_t *source);
 // Waits until the host's graphics thread has begun `frames` more frames (each
 // ticks and draws every source); false on timeout.
 bool wait_for_host_frames(int frames);
-
-// What the crop effect draws for these parameters, at the picture's own size:
-// the region (fractions of the picture) sampled bilinearly at each output
-// pixel's centre, edges clamped, times the visibility.
-rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop);
-
-// Largest difference of any channel, alpha included (256: sizes differ).
-int compare_images(const rgba_image &a, const rgba_image &b);
 
 // A field of the instance, read under the mutex that guards it.
 template <typename T>
