@@ -68,15 +68,6 @@ data_ptr random_settings(std::mt19937 &rng, bool may_hide, bool may_stop_trackin
 // And source 0 is read back there: the host updates an async source's frame
 // in its tick, which a render from another thread can meet half done.
 struct graphics_hooks {
-    void attach() {
-        obs_add_tick_callback(on_tick, this);
-        obs_add_main_render_callback(on_render, this);
-    }
-    void detach() {
-        obs_remove_main_render_callback(on_render, this);
-        obs_remove_tick_callback(on_tick, this);
-    }
-    ~graphics_hooks() { detach(); }
     static void on_tick(void *param, float) {
         auto *self = static_cast<graphics_hooks *>(param);
         self->frame.begin();
@@ -150,7 +141,8 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
         obs_set_output_source(static_cast<uint32_t>(s), sources[s]);
     }
     hooks.watched = sources[0];
-    hooks.attach();
+    obs_add_tick_callback(graphics_hooks::on_tick, &hooks);
+    obs_add_main_render_callback(graphics_hooks::on_render, &hooks);
     std::atomic<bool> running{true};
     std::vector<std::thread> threads;
     for (size_t s = 0; s < 3; ++s)
@@ -231,7 +223,8 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     EXPECT_EQ(hooks.empty.load(), 0u) << "source 0 drew nothing";
     EXPECT_EQ(count_log_since(mark, LOG_ERROR, "Pinvale: "), 0u);
 
-    hooks.detach();
+    obs_remove_main_render_callback(graphics_hooks::on_render, &hooks);
+    obs_remove_tick_callback(graphics_hooks::on_tick, &hooks);
     for (size_t s = 0; s < 3; ++s) {
         obs_set_output_source(static_cast<uint32_t>(s), nullptr);
         for (obs_source_t *filter : hooks.filters[s])

@@ -18,15 +18,18 @@ using namespace std::chrono_literals;
 // the canvas decided it; detection at half the source size.
 constexpr int detect_w = 640, detect_h = 480, source_w = 1280, source_h = 960;
 
-// A real instance whose worker is driven as the intake drives it: the
-// detection frame written under the frame mutex with a new sequence, then a
-// signal. Diagnostics on: the window's detection count tells when passes end.
+gray_image picture(tag_scene kind, int32_t family = tag_family_tag16h5) {
+    return tag_picture(family, kind, detect_w, detect_h).image;
+}
+
+// A real instance (tag16h5) whose worker is driven as the intake drives it:
+// the detection frame written under the frame mutex with a new sequence, then
+// a signal. Diagnostics on: the window's counters tell when passes end.
 struct worker_harness {
     data_ptr settings = default_settings();
     instance_ptr instance;
 
-    explicit worker_harness(int32_t family) {
-        obs_data_set_int(settings.get(), key_tag_family, family);
+    worker_harness() {
         obs_data_set_bool(settings.get(), key_perf_diagnostics, true);
         instance = create_instance(settings.get());
     }
@@ -47,23 +50,21 @@ struct worker_harness {
     T read(T filter_instance::*field) {
         return read_field(instance.get(), field);
     }
-    uint64_t detections() {
-        return read_field(instance.get(), &filter_instance::perf_detections,
-                          &filter_instance::perf_mutex);
+    uint64_t perf(uint64_t filter_instance::*counter) {
+        return read_field(instance.get(), counter, &filter_instance::perf_mutex);
     }
     bool wait_detections(uint64_t count) {
-        return wait_until([&] { return detections() >= count; }, 10s);
+        return wait_until([&] { return perf(&filter_instance::perf_detections) >= count; }, 10s);
     }
-    // One more pass on the frame held: it has published when the next begins.
-    bool pass() {
-        const uint64_t before = detections();
-        event_signal(instance->detect_event);
-        return wait_detections(before + 1);
-    }
-    bool show(const gray_image &image) {
-        const uint64_t before = detections();
-        feed(image);
-        return wait_detections(before + 1) && pass();
+    // One more pass on the frame held (after a new one, two: the first has
+    // published when the second begins).
+    bool pass(const gray_image *image = nullptr) {
+        const uint64_t before = perf(&filter_instance::perf_detections);
+        if (image)
+            feed(*image);
+        else
+            event_signal(instance->detect_event);
+        return wait_detections(before + 1) && (!image || pass());
     }
     // Only the worker and a family switch take the detector mutex.
     bool detecting() {
@@ -79,10 +80,6 @@ struct worker_harness {
 };
 
 TEST(WorkerStatus, FollowsWhatEachPictureShows) {
-    std::vector<scene_picture> scenes; // by tag_scene value
-    for (int kind = 0; kind <= static_cast<int>(tag_scene::empty); ++kind)
-        scenes.push_back(
-            tag_picture(tag_family_tag16h5, static_cast<tag_scene>(kind), detect_w, detect_h));
     // Picture shown, then tags lost, both tags seen, a target.
     const std::tuple<tag_scene, bool, bool, bool> steps[] = {
         {tag_scene::pair, false, true, true},
@@ -95,24 +92,26 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
         {tag_scene::too_close, false, true, false},
         {tag_scene::low_contrast, true, false, false}, // decoded below the margin: no tag
     };
-    worker_harness h(tag_family_tag16h5);
+    worker_harness h;
     crop_rect last_rect{};
     uint64_t lost_since = 0; // of the loss under way
     int step = 0;
-    for (const auto &[picture, lost, both, target] : steps) {
+    for (const auto &[kind, lost, both, target] : steps) {
         SCOPED_TRACE("step " + std::to_string(step++));
         const uint64_t before = os_gettime_ns();
-        ASSERT_TRUE(h.show(scenes[static_cast<size_t>(picture)].image));
-        EXPECT_EQ(h.read(&filter_instance::tags_lost), lost);
-        EXPECT_EQ(h.read(&filter_instance::both_tags_seen), both);
-        EXPECT_EQ(h.read(&filter_instance::target_valid), target);
+        const gray_image shown = picture(kind);
+        ASSERT_TRUE(h.pass(&shown));
+        EXPECT_EQ(std::tuple(h.read(&filter_instance::tags_lost),
+                             h.read(&filter_instance::both_tags_seen),
+                             h.read(&filter_instance::target_valid)),
+                  std::tuple(lost, both, target));
         const crop_rect rect = h.read(&filter_instance::target_rect);
         const uint64_t stamp = h.read(&filter_instance::tags_lost_since_ns);
-        if (lost) { // at the first pass of a loss only
-            EXPECT_EQ(stamp, lost_since ? lost_since : std::max(stamp, before));
-        }
+        // Stamped at the first pass of a loss only.
+        EXPECT_TRUE(!lost || stamp == (lost_since ? lost_since : std::max(stamp, before)))
+            << stamp << " after " << lost_since;
         lost_since = lost ? stamp : 0;
-        if (target && picture == tag_scene::only_b) {
+        if (target && kind == tag_scene::only_b) {
             EXPECT_EQ(std::memcmp(&rect, &last_rect, sizeof(rect)), 0) << "the crop stays";
         } else if (target) {
             expect_crop_of_drawn_pair(rect, detect_w, detect_h, source_w, source_h);
@@ -124,23 +123,20 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
 
 class DetectorWorker : public ::testing::Test {
 protected:
-    const gray_image pair =
-        tag_picture(tag_family_tag16h5, tag_scene::pair, detect_w, detect_h).image;
-    const gray_image empty =
-        tag_picture(tag_family_tag16h5, tag_scene::empty, detect_w, detect_h).image;
-    worker_harness h{tag_family_tag16h5};
+    const gray_image pair = picture(tag_scene::pair), empty = picture(tag_scene::empty);
+    worker_harness h;
 };
 
 // A buffer the intake has just (re)allocated holds no picture (sequence 0),
 // and the library reads out of bounds below 4 pixels and asserts from 32768
 // rows: none of these is detected.
 TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
-    ASSERT_TRUE(h.show(pair));
+    ASSERT_TRUE(h.pass(&pair));
     {
         mutex_lock lock(h.instance->frame_mutex);
         ASSERT_TRUE(ensure_detection_frame(&h.instance->input_frame, 320, 240));
     }
-    const uint64_t n = h.detections();
+    const uint64_t n = h.perf(&filter_instance::perf_detections);
     ASSERT_TRUE(h.pass() && h.pass());
     EXPECT_TRUE(h.read(&filter_instance::both_tags_seen)) << "the blank buffer was taken";
     const std::pair<int, int> unsearchable[] = {{3, 2}, {960, 3}, {3, 540}, {4, 32768}, {32768, 4}};
@@ -150,7 +146,7 @@ TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
             wait_until([&] { return h.read(&filter_instance::work_frame).sequence == sequence; }));
     }
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(h.detections(), n + 2);
+    EXPECT_EQ(h.perf(&filter_instance::perf_detections), n + 2);
     EXPECT_TRUE(h.read(&filter_instance::both_tags_seen)) << "nothing published";
     h.feed(gray_image(4, 4, 128));
     EXPECT_TRUE(h.wait_detections(n + 3)) << "4x4 is detected";
@@ -160,10 +156,7 @@ TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
 TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     host_frame no_tags(VIDEO_FORMAT_Y800, rgba_image(empty));
     host_frame markers(VIDEO_FORMAT_Y800, rgba_image(pair));
-    const auto both_tag_runs = [&] {
-        return read_field(h.instance.get(), &filter_instance::perf_both_tags,
-                          &filter_instance::perf_mutex);
-    };
+    const auto both_tag_runs = [&] { return h.perf(&filter_instance::perf_both_tags); };
     // A detection of a 3840x2160 picture, a small one in its corner, lasts
     // long enough to act during it.
     const auto long_detection = [&](const gray_image &corner) {
@@ -184,7 +177,7 @@ TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     ASSERT_TRUE(h.detecting()) << "the detection ended before the frames were handed over";
     ASSERT_TRUE(h.wait_detections(2));
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(h.detections(), 2u);
+    EXPECT_EQ(h.perf(&filter_instance::perf_detections), 2u);
     EXPECT_EQ(h.read(&filter_instance::work_frame).sequence, h.instance->submit_sequence);
     EXPECT_EQ(both_tag_runs(), 1u);
 
@@ -201,7 +194,7 @@ TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     update.join();
     ASSERT_TRUE(h.wait_detections(3));
     EXPECT_EQ(both_tag_runs(), 2u) << "the running detection kept the old family";
-    h.feed(tag_picture(tag_family_circle21h7, tag_scene::pair, detect_w, detect_h).image);
+    h.feed(picture(tag_scene::pair, tag_family_circle21h7));
     ASSERT_TRUE(h.wait_detections(4));
     EXPECT_EQ(both_tag_runs(), 3u) << "the next one used the new family";
     h.feed(pair);
@@ -216,30 +209,19 @@ TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     const size_t mark = log_mark();
     auto destroyed = std::async(std::launch::async, [&] { h.instance.reset(); });
     ASSERT_EQ(destroyed.wait_for(20s), std::future_status::ready);
-    EXPECT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] source=3840x2160"), 1u);
-}
-
-TEST_F(DetectorWorker, DiagnosticsLineAfterFiveSecondsOfDetections) {
-    ASSERT_TRUE(h.show(pair));
-    const size_t mark = log_mark();
-    h.restart_perf_window(6'000'000'000ull);
-    event_signal(h.instance->detect_event);
-    ASSERT_TRUE(wait_until([&] { return count_log_since(mark, LOG_INFO, "[Pinvale perf] ") > 0; }));
-    std::string line;
-    for (const log_line &l : captured_log_since(mark))
-        line = l.text.rfind("[Pinvale perf] ", 0) == 0 ? l.text : line;
-    // Three detections in a little over six seconds, both tags in each, and no
-    // intake here; dropped is never negative.
+    ASSERT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] "), 1u);
+    // The window's six detections in a little over six seconds, both tags in
+    // three, after the three frames through the intake; dropped is never negative.
+    const std::string line = captured_log_since(mark).back().text;
     for (const char *part :
-         {"[Pinvale perf] source=1280x960 detect=640x480 requested=5.0 fps actual=", "refine=off",
-          "| detect avg/max=", "| downscale avg/max=0.00/0.00 ms duty=0.0% |",
-          "tags(any/both)=100%/100% submitted=0 dropped=0 "})
-        ASSERT_NE(line.find(part), std::string::npos) << part << " in " << line;
+         {"[Pinvale perf] source=3840x2160 detect=3840x2160 requested=5.0 fps actual=",
+          "refine=off", "| detect avg/max=", "tags(any/both)=50%/50% submitted=3 dropped=0 "})
+        EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
     double actual = 0, avg = 0, max = 0, duty = 0;
     std::sscanf(line.c_str() + line.find("actual="), "actual=%lf", &actual);
     std::sscanf(line.c_str() + line.find("| detect"), "| detect avg/max=%lf/%lf ms duty=%lf", &avg,
                 &max, &duty);
-    EXPECT_TRUE(actual > 0.3 && actual < 0.6 && avg > 0.0 && avg <= max && max < 5000.0 &&
+    EXPECT_TRUE(actual > 0.3 && actual < 1.1 && avg > 0.0 && avg <= max && max < 10000.0 &&
                 duty > 0.0 && duty < 100.0)
         << line;
 }

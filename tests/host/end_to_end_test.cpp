@@ -2,9 +2,9 @@
 // the host draws the filtered source, and the picture read back is compared
 // with the source cropped by hand.
 #include "host_harness.h"
-#include "module_data_dir.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 
@@ -27,6 +27,38 @@ rgba_image scene(tag_scene kind, int width, int height, bool grey, int shift = 0
             p[3] = 255;
         }
     return picture;
+}
+
+// What the tests' effect draws for these parameters, at the picture's own
+// size: the region (fractions of the picture) sampled bilinearly at each
+// output pixel's centre, edges clamped, times the visibility, red and blue
+// swapped.
+rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop) {
+    const int32_t w = picture.width, h = picture.height;
+    rgba_image out(w, h);
+    // The source position of an output pixel's centre; texel centres sit at half-integers.
+    const auto source_at = [](int32_t i, int32_t n, float scale, float offset) {
+        const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
+        return std::clamp((u * scale + offset) * static_cast<float>(n) - 0.5f, 0.0f,
+                          static_cast<float>(n - 1));
+    };
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const float sx = source_at(x, w, crop.crop_scale_x, crop.crop_offset_x);
+            const float sy = source_at(y, h, crop.crop_scale_y, crop.crop_offset_y);
+            const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
+            const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
+            const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
+            uint8_t *p = out.at(x, y);
+            for (int c = 0; c < 3; ++c) {
+                const float top = picture.at(x0, y0)[c] * (1 - fx) + picture.at(x1, y0)[c] * fx;
+                const float bottom = picture.at(x0, y1)[c] * (1 - fx) + picture.at(x1, y1)[c] * fx;
+                p[2 - c] = static_cast<uint8_t>(
+                    std::lround((top * (1 - fy) + bottom * fy) * crop.crop_visibility));
+            }
+            p[3] = static_cast<uint8_t>(255 * crop.crop_visibility);
+        }
+    return out;
 }
 
 // The region of a target as fractions of its frame, shown.
@@ -55,10 +87,19 @@ bool close_crop(const crop_parameters &a, const crop_parameters &b, float within
 constexpr int tolerance = 3;
 
 // The real filter from the loaded module on a test source, drawn by the host
-// on its main output every frame, as a preview does.
+// on its main output every frame, as a preview does. Its effect is the shipped
+// one swapping red and blue, so that every picture drawn shows it went through
+// the effect, tracking off included.
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::ifstream shipped(PINVALER_DATA_DIR "/effects/pinvaler.effect");
+        std::string effect{std::istreambuf_iterator<char>(shipped), {}};
+        const std::string sample = "image.Sample(textureSampler, v_in.uv)";
+        ASSERT_NE(effect.find(sample), std::string::npos);
+        std::filesystem::create_directories(data.file("effects"));
+        std::ofstream(data.file("effects/pinvaler.effect"))
+            << effect.insert(effect.find(sample) + sample.size(), ".bgra");
         obs_data_set_double(settings.get(), key_detect_fps, 30.0);
         parent = create_test_source("filtered");
         ASSERT_NE(parent, nullptr);
@@ -93,9 +134,6 @@ protected:
     // Straight into the filter: the host would defer it to its graphics thread
     // behind an atomic counter that ThreadSanitizer cannot see in the host.
     void update() { filter_update(instance(), settings.get()); }
-    bool settles_at(const crop_parameters &want, float within = 1e-6f) {
-        return wait_until([&] { return close_crop(crop(), want, within); });
-    }
     // Until the crop shows the published target of a frame of this size,
     // noting every crop on the way.
     bool settles_on_target(int32_t width, int32_t height,
@@ -109,72 +147,41 @@ protected:
                               region_of(read(&filter_instance::target_rect), width, height));
         });
     }
-    // How far what the host draws now is from the picture cropped by hand.
+    // How far what the host draws now is from the picture cropped by hand, in
+    // any channel (256: sizes differ).
     int drawn_against(const rgba_image &picture, const crop_parameters &crop) const {
-        return compare_images(render_source(parent), crop_reference(picture, crop));
+        const rgba_image drawn = render_source(parent), want = crop_reference(picture, crop);
+        int worst = drawn.width == want.width && drawn.height == want.height ? 0 : 256;
+        for (size_t i = 0; worst < 256 && i < want.rgba.size(); ++i)
+            worst = std::max(worst, std::abs(int{drawn.rgba[i]} - int{want.rgba[i]}));
+        return worst;
     }
 
+    module_data_dir data{"swapped-effect"};
     data_ptr settings = default_settings();
     obs_source_t *parent = nullptr;
     obs_source_t *filter = nullptr;
 };
-
-// Through an effect of the tests' own that swaps red and blue: a target held
-// shows its region, and with tracking off the whole source still goes through
-// the effect.
-TEST_F(EndToEnd, DrawsAHeldTargetAndWithTrackingOffTheWholeSourceThroughTheEffect) {
-    std::ifstream shipped(PINVALER_DATA_DIR "/effects/pinvaler.effect");
-    std::string effect{std::istreambuf_iterator<char>(shipped), {}};
-    const std::string sample = "image.Sample(textureSampler, v_in.uv)";
-    ASSERT_NE(effect.find(sample), std::string::npos);
-    effect.insert(effect.find(sample) + sample.size(), ".bgra");
-    module_data_dir data("swapped-effect");
-    data.write("effects/pinvaler.effect", effect);
-    obs_data_set_bool(settings.get(), key_enable_tracking, false);
-    obs_data_set_double(settings.get(), key_follow_half_life_ms, 0.0);
-    ASSERT_NO_FATAL_FAILURE(add_filter());
-    rgba_image picture = scene(tag_scene::empty, 320, 180, false);
-    show(picture);
-    ASSERT_TRUE(wait_for_host_frames(2));
-    // Tracking on after the last frame: neither the intake nor the worker runs
-    // again, and the target written here stays for the tick to show.
-    obs_data_set_bool(settings.get(), key_enable_tracking, true);
-    update();
-    {
-        filter_instance *in = instance();
-        mutex_lock lock(in->frame_mutex);
-        in->frame_width = in->target_frame_width = 320;
-        in->frame_height = in->target_frame_height = 180;
-        in->frame_usable = in->target_valid = in->both_tags_seen = true;
-        in->target_rect = {160.0f, 90.0f, 160.0f, 90.0f};
-    }
-    const crop_parameters quarter = {0.5f, 0.5f, 0.25f, 0.25f, 1.0f};
-    ASSERT_TRUE(settles_at(quarter));
-    for (size_t i = 0; i < picture.rgba.size(); i += 4)
-        std::swap(picture.rgba[i], picture.rgba[i + 2]);
-    EXPECT_LE(drawn_against(picture, quarter), tolerance);
-    obs_data_set_bool(settings.get(), key_enable_tracking, false);
-    update();
-    ASSERT_TRUE(settles_at(identity_crop()));
-    EXPECT_EQ(drawn_against(picture, identity_crop()), 0);
-}
 
 class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<video_format> {};
 
 TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     const rgba_image picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
+    read_locked<uint32_t>(instance()->frame_mutex, [&] { return instance()->canvas_width = 0; });
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
+    EXPECT_EQ(read(&filter_instance::canvas_width), canvas_width)
+        << "the tick refreshes the canvas size for the worker";
     // Detection runs at the frame's own size.
     expect_crop_of_drawn_pair(read(&filter_instance::target_rect), 640, 360, 640, 360);
     EXPECT_LE(drawn_against(picture, crop()), tolerance);
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     update();
-    ASSERT_TRUE(settles_at(identity_crop()));
+    ASSERT_TRUE(wait_until([&] { return close_crop(crop(), identity_crop()); }));
     EXPECT_LE(drawn_against(picture, identity_crop()),
               GetParam() == VIDEO_FORMAT_BGRA ? 0 : tolerance)
-        << "tracking off: BGRA exactly, YUV up to the conversion";
+        << "tracking off, through the effect: BGRA exactly, YUV up to the conversion";
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, EndToEndFormats,
@@ -221,6 +228,10 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     EXPECT_GE(first_move_ns - lost_ns, 800 * ms);
     EXPECT_LT(first_move_ns - lost_ns, 1800 * ms) << "generous: the machine is shared";
     EXPECT_TRUE(eased) << "the crop jumped back instead of easing";
+    obs_data_set_bool(settings.get(), key_enable_tracking, false);
+    update();
+    EXPECT_TRUE(wait_until([&] { return crop().crop_visibility == 1.0f; }))
+        << "tracking off shows the whole source, even while hiding";
 }
 
 // A camera switching from 1920x1080 to 1280x720, the markers at the same
@@ -250,22 +261,6 @@ TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
     for (const crop_parameters &c : seen)
         ASSERT_LE(outside(c, region, crop()), 2.0f / 1280.0f) << "the crop strayed";
     EXPECT_LE(drawn_against(small, crop()), tolerance);
-}
-
-// A filter the host draws after it was taken off its source (a user removed it
-// during a frame, or the host draws the filter on its own) draws nothing.
-TEST(DetachedFilter, IsDrawnAsNothingWithoutHarm) {
-    obs_source_t *filter = obs_source_create_private("pinvaler_filter", "detached", nullptr);
-    const size_t mark = log_mark();
-    obs_enter_graphics();
-    obs_source_video_render(filter);
-    obs_source_video_render(filter);
-    obs_leave_graphics();
-    EXPECT_EQ(count_log_since(mark, LOG_INFO, "filter 'detached' being processed with no target!"),
-              2u)
-        << "the host refused to begin the filter";
-    obs_source_release(filter);
-    obs_wait_for_destroy_queue();
 }
 
 } // namespace

@@ -6,18 +6,15 @@
 // up no planes); the host never hands on the others (it copies every frame
 // with its own pitch, crashes on a null plane, and wraps its 32-bit size sums
 // or copies gigabytes for sizes of 2^31 and up), so they are made as the row
-// says, with the plane read-only and right before an inaccessible page:
-// reading one byte too far or writing any faults. The stress test pushes every
-// format value through the real host too.
+// says, over a plane of the row's bytes (the sanitizers watch reads past it).
+// The stress test pushes every format value through the real host too; the
+// conversion's own limits past 32-bit offsets are the unit tests'.
 #include "host_harness.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <numeric>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,8 +62,6 @@ std::vector<bad_row> bad_rows() {
         {"pitch 0", as_given, VIDEO_FORMAT_Y800, 96, 54, 0, 4096, plane},
         {"pitch 2^31", as_given, VIDEO_FORMAT_BGRX, 96, 1, big, 4096, plane},
         {"rows of 2^31 bytes", as_given, VIDEO_FORMAT_BGRA, 1u << 29, 1, big, 4096, plane},
-        {"2^31 - 1 wide", as_given, VIDEO_FORMAT_Y800, big - 1, 1, big - 1, big - 1, ""},
-        {"2^29 - 1 wide, BGRA", as_given, VIDEO_FORMAT_BGRA, big / 4 - 1, 1, big - 4, big - 4, ""},
     };
     for (int format = 0; format <= 30; ++format) {
         const bool readable = (format >= 1 && format <= 10) || format == 12; // I420-I444, I422
@@ -78,12 +73,11 @@ std::vector<bad_row> bad_rows() {
     return rows;
 }
 
-// A row's frame, laid out by the host's rule; or as the row says, the plane
-// read-only and right before an inaccessible page.
+// A row's frame: laid out by the host's rule, or as the row says.
 struct test_frame {
     std::unique_ptr<host_frame> laid_out;
     obs_source_frame given{};
-    std::shared_ptr<void> mapping;
+    std::vector<uint8_t> plane;
     obs_source_frame *get() { return laid_out ? &laid_out->frame : &given; }
 };
 
@@ -94,61 +88,53 @@ test_frame make_frame(const bad_row &row) {
         frame.laid_out = std::make_unique<host_frame>(row.format, picture);
         return frame;
     }
+    frame.plane.assign(row.plane_bytes, 77);
     frame.given.format = static_cast<video_format>(row.format);
     frame.given.width = row.width;
     frame.given.height = row.height;
     frame.given.linesize[0] = row.linesize;
-    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    const uint64_t span = (row.plane_bytes + page - 1) / page * page + page;
-    auto *base = static_cast<uint8_t *>(
-        mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-    if (base == MAP_FAILED)
-        return frame;
-    frame.mapping = std::shared_ptr<void>(base, [span](void *p) { munmap(p, span); });
-    if (row.plane_bytes && mprotect(base + span - page, page, PROT_NONE) == 0)
-        frame.given.data[0] = base + span - page - row.plane_bytes;
+    frame.given.data[0] = row.plane_bytes ? frame.plane.data() : nullptr;
     return frame;
 }
 
-// Back as it went in: the same frame, header and (where the test may write it) plane 0.
+// Back as it went in: the same frame, header and plane 0.
 bool comes_back_unchanged(filter_instance *instance, test_frame &frame) {
     obs_source_frame *sent = frame.get();
     const obs_source_frame header = *sent;
-    const uint64_t bytes = frame.laid_out ? uint64_t{sent->linesize[0]} * sent->height : 0;
-    const auto sum = [&] {
-        return std::accumulate(sent->data[0], sent->data[0] + bytes, 0ull,
-                               [](unsigned long long s, uint8_t b) { return s * 31 + b; });
-    };
-    const uint64_t before = sum();
+    const uint64_t bytes =
+        frame.laid_out ? uint64_t{sent->linesize[0]} * sent->height : frame.plane.size();
+    const std::vector<uint8_t> before(sent->data[0], sent->data[0] + bytes);
     return filter_video(instance, sent) == sent &&
-           std::memcmp(&header, sent, sizeof(header)) == 0 && sum() == before;
+           std::memcmp(&header, sent, sizeof(header)) == 0 &&
+           std::equal(before.begin(), before.end(), sent->data[0]);
 }
 
-// Every frame due, and detection small enough to be quick.
+// Every frame due, and detection small enough to be quick; hiding, which an
+// unusable frame overrides.
 instance_ptr eager_instance() {
     data_ptr settings = default_settings();
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     obs_data_set_double(settings.get(), key_detect_fps, 1e6);
     obs_data_set_int(settings.get(), key_detect_width, 480);
     return create_instance(settings.get());
 }
 
-// A good frame with real markers, at the detection width.
-test_frame marker_frame() {
-    const gray_image image = tag_picture(tag_family_tag16h5, tag_scene::pair, 480, 270).image;
-    return {std::make_unique<host_frame>(VIDEO_FORMAT_NV12, rgba_image(image)), {}, {}};
-}
-
 // Each row's own filter meets its bad frame, a good one, and the bad one
 // again. Another filter meets every row's: one warning of each kind.
 TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
-    test_frame good = marker_frame();
+    // A good frame with real markers, at the detection width.
+    test_frame good{
+        std::make_unique<host_frame>(
+            VIDEO_FORMAT_NV12,
+            rgba_image(tag_picture(tag_family_tag16h5, tag_scene::pair, 480, 270).image)),
+        {},
+        {}};
     const instance_ptr every_row = eager_instance();
     const size_t start = log_mark();
     size_t format_rows = 0, frame_rows = 0;
     for (const bad_row &row : bad_rows()) {
         SCOPED_TRACE(row.what);
         test_frame bad = make_frame(row);
-        ASSERT_TRUE(row.plane_bytes == 0 || bad.get()->data[0]);
         EXPECT_TRUE(comes_back_unchanged(every_row.get(), bad));
         EXPECT_TRUE(comes_back_unchanged(every_row.get(), good));
         format_rows += row.warning.starts_with("Pinvale: unsupported");
@@ -163,6 +149,12 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
             EXPECT_TRUE(comes_back_unchanged(instance.get(), is_bad ? bad : good));
             EXPECT_EQ(read_field(instance.get(), &filter_instance::frame_usable),
                       !is_bad || row.warning.empty());
+            video_tick(instance.get(), 1.0f / 30.0f);
+            const crop_parameters crop =
+                read_field(instance.get(), &filter_instance::crop, &filter_instance::render_mutex);
+            const crop_parameters whole = identity_crop();
+            EXPECT_TRUE(!is_bad || row.warning.empty() || !std::memcmp(&crop, &whole, sizeof crop))
+                << "an unusable frame is shown whole, even while hiding";
             EXPECT_TRUE(is_bad || wait_until(target, 10s)) << "no target after the bad frame";
             const detection_frame in = read_field(instance.get(), &filter_instance::input_frame);
             EXPECT_TRUE(!is_bad || row.warning.empty() || in.sequence == 0 ||

@@ -1,17 +1,22 @@
-#include "host_environment.h"
+#include "host_harness.h"
 #include "module/module_entry.h"
-#include "stand_in_desktop.h"
 
+#include <csignal>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <obs.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
+namespace fs = std::filesystem;
+const fs::path desktop =
+    fs::temp_directory_path() / ("pinvaler-desktop-" + std::to_string(getpid()));
 std::mutex log_mutex;
 std::vector<log_line> log_lines;
 
@@ -33,7 +38,7 @@ struct host_environment : ::testing::Environment {
             dlopen(library, RTLD_NOW | RTLD_NODELETE);
         base_set_log_handler(capture_log, nullptr);
         ASSERT_TRUE(obs_startup("en-US", nullptr, nullptr)) << "is there an X display?";
-        constexpr uint32_t w = host_setup::canvas_width, h = host_setup::canvas_height;
+        constexpr uint32_t w = canvas_width, h = canvas_height;
         // clang-format off
         obs_video_info video{"libobs-opengl", 30, 1, w, h, w, h, VIDEO_FORMAT_NV12, 0, true,
                              VIDEO_CS_709, VIDEO_RANGE_PARTIAL, OBS_SCALE_BICUBIC};
@@ -100,4 +105,64 @@ void wait_for_quiet_host() {
         steady = now == counts ? steady + 1 : 0;
         counts = now;
     }
+}
+
+// Opening the module again is the host's only way to give it another data folder; it also moves
+// the loaded module's own pointer.
+static void point_module_at(const fs::path &data) {
+    obs_module_t *module = nullptr;
+    EXPECT_EQ(obs_open_module(&module, PINVALER_MODULE_PATH, data.c_str()), MODULE_SUCCESS);
+    obs_module_set_pointer(module);
+}
+
+module_data_dir::module_data_dir(const std::string &name)
+    : root(fs::temp_directory_path() / ("pinvaler-data-" + std::to_string(getpid()) + "-" + name)) {
+    fs::remove_all(root);
+    fs::create_directories(root);
+    point_module_at(root);
+}
+
+module_data_dir::~module_data_dir() {
+    point_module_at(PINVALER_DATA_DIR);
+    fs::remove_all(root);
+}
+
+void install_stand_in_desktop() {
+    fs::remove_all(desktop);
+    fs::create_directories(desktop / "data" / "applications");
+    fs::create_directories(desktop / "config");
+    // The system's MIME database, so that GIO still knows a PDF when it sees one.
+    fs::create_directory_symlink("/usr/share/mime", desktop / "data" / "mime");
+    // Stays open a while, as a viewer would: a click that waited for it would be seen.
+    std::ofstream(desktop / "viewer") << "#!/bin/sh\necho \"$$ $1\" > \"$0.part\"\n"
+                                         "mv \"$0.part\" \"$(dirname \"$0\")/opened\"\nsleep 2\n";
+    fs::permissions(desktop / "viewer", fs::perms::owner_all);
+    // NoFuse: GIO hands the URI over as given instead of turning it into a path.
+    std::ofstream(desktop / "data" / "applications" / "pinvaler-viewer.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Stand-in viewer\nExec="
+        << (desktop / "viewer").string() << " %u\nMimeType=application/pdf;\nX-GIO-NoFuse=true\n";
+    std::ofstream(desktop / "config" / "mimeapps.list")
+        << "[Default Applications]\napplication/pdf=pinvaler-viewer.desktop\n";
+    // No system folders (no real viewer), no session bus (nothing autolaunched, no portal).
+    for (const auto &[name, path] : {std::pair{"XDG_DATA_HOME", "data"},
+                                     {"XDG_DATA_DIRS", "none"},
+                                     {"XDG_CONFIG_HOME", "config"},
+                                     {"XDG_CONFIG_DIRS", "none"}})
+        setenv(name, (desktop / path).c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (desktop / "no-bus").string()).c_str(), 1);
+    std::atexit([] { fs::remove_all(desktop); });
+}
+
+bool open_request_pending() {
+    return fs::exists(desktop / "opened");
+}
+
+open_request take_open_request() {
+    open_request request{"", false};
+    pid_t viewer = 0;
+    if (wait_until(open_request_pending) &&
+        std::ifstream(desktop / "opened") >> viewer >> request.uri)
+        request.viewer_running = kill(viewer, 0) == 0;
+    fs::remove(desktop / "opened");
+    return request;
 }

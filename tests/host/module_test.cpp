@@ -1,8 +1,7 @@
-// The module as the host sees it: entry points, registration, texts and logging.
-#include "host_environment.h"
+// The module as the host sees it: entry points, registration, its name through the locale and
+// its log prefix.
+#include "host_harness.h"
 #include "module/module_entry.h"
-#include "module/module_text.h"
-#include "module/plugin_log.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -38,27 +37,6 @@ TEST(Module, ExportsExactlyTheTenEntryPoints) {
                                                "obs_module_get_string", "obs_module_author",
                                                "obs_module_name", "obs_module_description",
                                                "obs_module_load", "obs_module_unload"}));
-}
-
-// The tests' own copy of the module code starts with no locale loaded.
-TEST(ModuleText, FallsBackToKeysBeforeALocaleAndLogsWithThePrefix) {
-    obs_module_free_locale();
-    obs_module_free_locale(); // twice in a row: a null lookup is fine
-    const char *text = "untouched";
-    EXPECT_FALSE(obs_module_get_string("Pinvale.FilterName", &text));
-    EXPECT_STREQ(module_text("Pinvale.ModuleName"), "Pinvale.ModuleName");
-    obs_module_set_locale("de-DE");
-    obs_module_set_locale("en-US"); // replaces the first lookup
-    EXPECT_STREQ(module_text("Pinvale.ModuleName"), "Pinvale marker zoom");
-    EXPECT_STREQ(module_text("Pinvale.NoSuchKey"), "Pinvale.NoSuchKey");
-    obs_module_free_locale();
-
-    const size_t mark = log_mark();
-    plugin_log(LOG_WARNING, "100%% of %s", "frames");
-    const std::vector<log_line> lines = captured_log_since(mark);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(std::tuple(lines[0].level, lines[0].text),
-              std::tuple(LOG_WARNING, "[pinvaler-filter] 100% of frames"));
 }
 
 } // namespace

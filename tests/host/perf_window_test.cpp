@@ -1,7 +1,6 @@
 // The performance window on a real instance: recording, the overrun boundary and the report line.
 #include "detect/perf_window.h"
-#include "filter_fixture.h"
-#include "host_environment.h"
+#include "host_harness.h"
 
 #include <gtest/gtest.h>
 #include <util/platform.h>

@@ -2,8 +2,10 @@
 #include "detect/crop_geometry.h"
 #include "expected_tags.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <graphics/vec4.h>
 #include <mutex>
 
 rgba_image::rgba_image(const gray_image &grey) : rgba_image(grey.width, grey.height) {
@@ -27,8 +29,8 @@ void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int det
         make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
     const crop_target want = crop_target_from_pair(
         expected_tag_quad(family, drawn[0].outer), expected_tag_quad(family, drawn[1].outer),
-        detect_width, detect_height, source_width, source_height, 0.0f, host_setup::canvas_width,
-        host_setup::canvas_height);
+        detect_width, detect_height, source_width, source_height, 0.0f, canvas_width,
+        canvas_height);
     destroy_tag_family(family, tag_family_tag16h5);
     // Detected corners lie within corner_tolerance detection pixels of the
     // drawn ones: that moves an edge by as many source pixels, the
@@ -102,4 +104,45 @@ obs_source_t *create_test_source(const char *name) {
     if (source)
         obs_source_set_async_unbuffered(source, true);
     return source;
+}
+
+rgba_image render_source(obs_source_t *source) {
+    obs_enter_graphics();
+    const uint32_t w = obs_source_get_width(source), h = obs_source_get_height(source);
+    rgba_image image;
+    gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+    gs_stagesurf_t *stage = w && h ? gs_stagesurface_create(w, h, GS_RGBA) : nullptr;
+    uint8_t *data = nullptr;
+    uint32_t linesize = 0;
+    const vec4 clear{};
+    if (stage && gs_texrender_begin(target, w, h)) {
+        gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+        gs_ortho(0.0f, static_cast<float>(w), 0.0f, static_cast<float>(h), -100.0f, 100.0f);
+        gs_blend_state_push();
+        gs_enable_blending(false);
+        obs_source_video_render(source);
+        gs_blend_state_pop();
+        gs_texrender_end(target);
+        gs_stage_texture(stage, gs_texrender_get_texture(target));
+        if (gs_stagesurface_map(stage, &data, &linesize)) {
+            image = rgba_image(static_cast<int32_t>(w), static_cast<int32_t>(h));
+            for (uint32_t y = 0; y < h; ++y)
+                std::memcpy(&image.rgba[size_t{y} * w * 4], data + size_t{y} * linesize,
+                            size_t{w} * 4);
+            gs_stagesurface_unmap(stage);
+        }
+    }
+    gs_stagesurface_destroy(stage);
+    gs_texrender_destroy(target);
+    obs_leave_graphics();
+    return image;
+}
+
+bool wait_for_host_frames(int frames) {
+    uint64_t seen = obs_get_video_frame_time();
+    return wait_until([&] {
+        frames -= obs_get_video_frame_time() != seen;
+        seen = obs_get_video_frame_time();
+        return frames <= 0;
+    });
 }
