@@ -1,7 +1,9 @@
 // The settings panel through the real host, and the button that opens the markers sheet.
 #include "filter/filter_callbacks.h"
 #include "host_harness.h"
+#include "platform/open_default_app.h"
 
+#include <fstream>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -106,6 +108,21 @@ TEST(TagsPdfButton, WarnsWhileTheSheetIsMissingOrUnopenableAndOpensItWithoutWait
     EXPECT_EQ(captured_log_since(mark).size(), 0u);
     // Nothing to reap: no child is running and none has become a zombie.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
+}
+
+TEST(OpenDefaultApp, MakesRelativePathsAbsoluteAndEscapedAndRefusesTheRest) {
+    const fs::path dir = fs::temp_directory_path() / ("pinvaler-open-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "a b#%\xc3\xbc.pdf") << "%PDF-1.4\n%%EOF\n";
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    EXPECT_TRUE(open_with_default_app("a b#%\xc3\xbc.pdf"));
+    fs::current_path(previous);
+    EXPECT_EQ(take_open_request().uri, "file://" + dir.string() + "/a%20b%23%25%C3%BC.pdf");
+    fs::remove_all(dir);
+    for (const char *path : {static_cast<const char *>(nullptr), "", "/nonexistent/pinvaler.pdf"})
+        EXPECT_FALSE(open_with_default_app(path)) << (path ? path : "null");
+    EXPECT_FALSE(open_request_pending());
 }
 
 } // namespace

@@ -1,0 +1,100 @@
+// Create and destroy leaving nothing behind, also when create fails part-way, and a filter drawn
+// after it lost its source.
+#include "host_harness.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+TEST(FilterLifecycle, CreatedAndDestroyedThroughTheHostOrRightAwayLeavesNothing) {
+    // The host keeps every effect file it loaded, and its first source of a type leaves lasting
+    // records: made once beforehand, they stay out of the counts.
+    data_ptr settings = default_settings();
+    create_instance(settings.get());
+    obs_source_release(obs_source_create_private("pinvaler_filter", "warm-up", nullptr));
+    wait_for_quiet_host();
+    const int threads_before = process_thread_count();
+    const long allocs_before = bnum_allocs();
+
+    obs_source_t *filter = obs_source_create_private("pinvaler_filter", "lifecycle", nullptr);
+    ASSERT_NE(obs_obj_get_data(filter), nullptr);
+    EXPECT_EQ(process_thread_count(), threads_before + 1) << "one worker per instance";
+    obs_source_release(filter);
+    obs_wait_for_destroy_queue();
+    // Destroyed while its worker waits, some with a wake still pending.
+    for (int i = 0; i < 25; ++i) {
+        instance_ptr direct = create_instance(settings.get());
+        ASSERT_NE(direct, nullptr);
+        if (i % 2)
+            event_signal(direct->detect_event);
+    }
+    EXPECT_TRUE(wait_until([&] { return process_thread_count() == threads_before; }));
+    EXPECT_TRUE(wait_until([&] { return bnum_allocs() == allocs_before; }))
+        << bnum_allocs() - allocs_before << " host allocations left";
+    filter_destroy(nullptr);
+}
+
+TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
+    // The shipped effect with its `visibility` parameter renamed still compiles.
+    std::stringstream shipped;
+    shipped << std::ifstream(PINVALER_DATA_DIR "/effects/pinvaler.effect").rdbuf();
+    std::string no_visibility = shipped.str();
+    for (size_t at; (at = no_visibility.find("visibility")) != std::string::npos;)
+        no_visibility.replace(at, 10, "brightness");
+    // Each case's error lines; "@" stands for the effect file's path, "..." for the loader's text.
+    const std::pair<const char *, std::string> cases[] = {
+        {nullptr, "Pinvale: crop effect is missing from plugin resources\n"},
+        {no_visibility.c_str(), "Pinvale: crop effect is missing a required parameter\n"
+                                "Pinvale: failed to load crop effect @\n"},
+        {"this is not an effect {", "Pinvale: failed to load crop effect @: ...\n"},
+    };
+    // Twice: the host caches an effect file that compiled, so only the second run shows
+    // whether create itself left anything behind.
+    for (int run = 0; run < 2; ++run)
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            module_data_dir dir("effect-" + std::to_string(i));
+            const std::string path = dir.file("effects/pinvaler.effect").string();
+            if (cases[i].first) {
+                std::filesystem::create_directories(dir.file("effects"));
+                std::ofstream(path) << cases[i].first;
+            }
+            const int threads_before = process_thread_count();
+            const long allocs_before = bnum_allocs();
+            const size_t mark = log_mark();
+            EXPECT_FALSE(create_instance(default_settings().get()));
+            EXPECT_EQ(process_thread_count(), threads_before);
+            EXPECT_TRUE(run == 0 || bnum_allocs() == allocs_before) << "case " << i;
+            std::string errors;
+            for (log_line line : captured_log_since(mark)) {
+                if (line.level != LOG_ERROR || !line.text.starts_with("Pinvale: "))
+                    continue;
+                if (const size_t at = line.text.find(path); at != std::string::npos)
+                    line.text.replace(at, path.size(), "@");
+                if (const size_t at = line.text.find("@: "); at != std::string::npos)
+                    line.text.replace(at + 3, std::string::npos,
+                                      line.text.size() > at + 3 ? "..." : "");
+                errors += line.text + '\n';
+            }
+            EXPECT_EQ(errors, cases[i].second);
+        }
+}
+
+// A filter the host draws after it was taken off its source (a user removed it during a frame,
+// or the host draws the filter on its own) draws nothing, and does not ask the host to skip it.
+TEST(FilterLifecycle, DetachedFilterIsDrawnAsNothingWithoutHarm) {
+    obs_source_t *filter = obs_source_create_private("pinvaler_filter", "detached", nullptr);
+    const size_t mark = log_mark();
+    obs_enter_graphics();
+    obs_source_video_render(filter);
+    obs_source_video_render(filter);
+    obs_leave_graphics();
+    EXPECT_EQ(count_log_since(mark, LOG_INFO, "filter 'detached' being processed with no target!"),
+              2u)
+        << "the host refused to begin the filter";
+    obs_source_release(filter);
+    obs_wait_for_destroy_queue();
+}
+
+} // namespace
