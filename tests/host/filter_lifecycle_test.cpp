@@ -67,15 +67,15 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
             EXPECT_EQ(process_thread_count(), threads_before);
             EXPECT_TRUE(run == 0 || bnum_allocs() == allocs_before) << "case " << i;
             std::string errors;
-            for (log_line line : captured_log_since(mark)) {
+            for (const log_line &line : captured_log_since(mark)) {
                 if (line.level != LOG_ERROR || !line.text.starts_with("Pinvale: "))
                     continue;
-                if (const size_t at = line.text.find(path); at != std::string::npos)
-                    line.text.replace(at, path.size(), "@");
-                if (const size_t at = line.text.find("@: "); at != std::string::npos)
-                    line.text.replace(at + 3, std::string::npos,
-                                      line.text.size() > at + 3 ? "..." : "");
-                errors += line.text + '\n';
+                std::string text = line.text;
+                if (const size_t at = text.find(path); at != std::string::npos)
+                    text = text.substr(0, at) + "@" + text.substr(at + path.size());
+                if (const size_t at = text.find("@: "); at != std::string::npos)
+                    text = text.substr(0, at + 3) + (text.size() > at + 3 ? "..." : "");
+                errors += text + '\n';
             }
             EXPECT_EQ(errors, cases[i].second);
         }
