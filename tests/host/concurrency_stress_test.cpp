@@ -81,6 +81,7 @@ struct graphics_hooks {
         self->edit.begin();
         obs_source_update(filters[i], settings.get());
         self->edit.end();
+        ++self->edits;
     }
     // Source 0 must show something every other frame, unless its picture or
     // filters changed in the last three (marked before the change, and read
@@ -105,6 +106,7 @@ struct graphics_hooks {
     std::vector<obs_source_t *> filters[3];
     std::mt19937 rng{2};
     std::atomic<uint64_t> frames{0}, changed{0}, checked{0}, empty{0}; // changed: of source 0
+    std::atomic<uint64_t> pushes{0}, edits{0}, cycled{0};
     call_clock frame{"the host's frame"}, edit{"obs_source_update"};
 };
 
@@ -157,6 +159,7 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
                         hooks.changed = hooks.frames.load();
                 }
                 feeds[s][picture % feeds[s].size()]->push_to(sources[s]);
+                ++hooks.pushes;
                 // A late push brings no burst of catching up.
                 next = std::max(next + 16667us, std::chrono::steady_clock::now() - 16667us);
                 std::this_thread::sleep_until(next);
@@ -195,6 +198,7 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
                 wait_for_host_frames(2);
                 obs_source_release(filter);
             }
+            ++hooks.cycled;
             if (s == 0)
                 hooks.changed = hooks.frames.load();
         }
@@ -217,6 +221,14 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     running = false;
     for (std::thread &thread : threads)
         thread.join();
+    std::fprintf(stderr,
+                 "stress: %llu frames pushed, %llu host frames, %llu settings edits, %llu filters "
+                 "added or removed; longest host frame %.0f ms\n",
+                 static_cast<unsigned long long>(hooks.pushes.load()),
+                 static_cast<unsigned long long>(hooks.frames.load()),
+                 static_cast<unsigned long long>(hooks.edits.load()),
+                 static_cast<unsigned long long>(hooks.cycled.load()),
+                 static_cast<double>(hooks.frame.longest.load()) / 1e6);
     for (const call_clock *c : {&hooks.edit, &hooks.frame})
         EXPECT_LT(c->longest.load(), block_limit_ns) << c->name;
     EXPECT_GT(hooks.checked.load(), 0u) << hooks.frames << " host frames";
