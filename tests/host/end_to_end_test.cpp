@@ -4,9 +4,11 @@
 #include "host_harness.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <png.h>
 
 namespace {
 
@@ -261,6 +263,52 @@ TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
     for (const crop_parameters &c : seen)
         ASSERT_LE(outside(c, region, crop()), 2.0f / 1280.0f) << "the crop strayed";
     EXPECT_LE(drawn_against(small, crop()), tolerance);
+}
+
+// The README's picture: a frame with its markers beside what the filter draws of it, both at
+// half size, the target outlined in yellow on the frame. PINVALER_WRITE_DOCS=1 writes it.
+TEST_F(EndToEnd, WritesTheReadmePicture) {
+    if (!std::getenv("PINVALER_WRITE_DOCS"))
+        GTEST_SKIP() << "set PINVALER_WRITE_DOCS=1 to write docs/crop-example.png";
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    const rgba_image picture = scene(tag_scene::pair, 960, 540, true);
+    show(picture);
+    ASSERT_TRUE(settles_on_target(960, 540));
+    const rgba_image drawn = render_source(parent);
+    ASSERT_EQ(drawn.width, 960);
+    constexpr int32_t half_w = 480, half_h = 270, gap = 8;
+    rgba_image sheet(2 * half_w + gap, half_h);
+    std::fill(sheet.rgba.begin(), sheet.rgba.end(), uint8_t{255});
+    for (int32_t y = 0; y < half_h; ++y)
+        for (int32_t x = 0; x < half_w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int in = 0, out = 0;
+                for (int32_t d = 0; d < 4; ++d) {
+                    in += picture.at(2 * x + d % 2, 2 * y + d / 2)[c];
+                    out += drawn.at(2 * x + d % 2, 2 * y + d / 2)[c];
+                }
+                sheet.at(x, y)[c] = static_cast<uint8_t>((in + 2) / 4);
+                sheet.at(half_w + gap + x, y)[c] = static_cast<uint8_t>((out + 2) / 4);
+            }
+    const crop_rect t = read(&filter_instance::target_rect);
+    const auto half = [](float v, int32_t n) {
+        return std::clamp(static_cast<int32_t>(v / 2), 0, n - 1);
+    };
+    const int32_t l = half(t.center_x - t.width / 2, half_w),
+                  r = half(t.center_x + t.width / 2, half_w);
+    const int32_t top = half(t.center_y - t.height / 2, half_h),
+                  bottom = half(t.center_y + t.height / 2, half_h);
+    for (int32_t y = top; y <= bottom; ++y)
+        for (int32_t x = l; x <= r; ++x)
+            if (x < l + 2 || x > r - 2 || y < top + 2 || y > bottom - 2)
+                std::copy_n(std::array<uint8_t, 3>{255, 210, 0}.data(), 3, sheet.at(x, y));
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<uint32_t>(sheet.width);
+    image.height = static_cast<uint32_t>(sheet.height);
+    image.format = PNG_FORMAT_RGBA;
+    EXPECT_TRUE(png_image_write_to_file(&image, PINVALER_SOURCE_DIR "/docs/crop-example.png", 0,
+                                        sheet.rgba.data(), 0, nullptr));
 }
 
 } // namespace
