@@ -2,6 +2,8 @@
 #include "module/module_entry.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <filesystem>
@@ -20,10 +22,14 @@ const fs::path desktop =
 std::mutex log_mutex;
 std::vector<log_line> log_lines;
 
+const bool echo_log = std::getenv("PINVALER_TEST_LOG") != nullptr;
+
 void capture_log(int level, const char *format, va_list args, void *) {
     char text[4096];
     std::vsnprintf(text, sizeof(text), format, args);
     std::lock_guard<std::mutex> lock(log_mutex);
+    if (echo_log)
+        std::fprintf(stderr, "host: %s\n", text);
     log_lines.push_back({level, text});
 }
 
