@@ -3,9 +3,9 @@
 // and on the graphics thread the tick with a valid target and the render's
 // own work apart from the host's draw. The tick asks the host for the canvas
 // size, so the host must run: `xvfb-run -a callbacks_bench`.
-#include "bench_instance.h"
+#include "bench_host.h"
 #include "bench_table.h"
-#include "intake/downscale_luma.h"
+#include "intake/luma.h"
 
 #include <graphics/vec2.h>
 #include <util/platform.h>
@@ -13,26 +13,27 @@
 int main(int argc, char **argv) {
     bench_table table;
     const std::string group = "Host callbacks";
-    gs_effect_t *effect = nullptr;
-    if (start_host()) {
-        obs_enter_graphics();
-        effect = gs_effect_create_from_file(PINVALER_SOURCE_DIR "/data/effects/pinvaler.effect",
-                                            nullptr);
-        obs_leave_graphics();
-    }
-    if (!effect) {
+    std::string error;
+    instance_ptr instance;
+    if (start_bench_host(error))
+        instance = create_bench_instance([](obs_data_t *) {});
+    if (!instance) {
         table.add_failure(group, "all callbacks",
-                          "no host or no crop effect (run under xvfb-run -a)");
+                          "no host or no filter (" + error + "; run under xvfb-run -a)");
         table.finish();
         return 1;
     }
-    // The runs share one instance holding a target in the middle of a
-    // 1920x1080 frame, as the worker publishes it.
-    filter_instance *in = make_bench_instance();
-    in->frame_width = in->target_frame_width = 1920;
-    in->frame_height = in->target_frame_height = 1080;
-    in->target_valid = in->both_tags_seen = true;
-    in->target_rect = {900.0f, 500.0f, 640.0f, 360.0f};
+    // The runs share one instance holding a target in the middle of a 1920x1080 frame, as the
+    // worker publishes it; its worker is stopped, so that due frames detect nothing meanwhile.
+    filter_instance *in = instance.get();
+    stop_worker(*in);
+    {
+        std::lock_guard lock(in->tracking.mutex);
+        in->tracking.frame_width = in->tracking.status.target_frame_width = 1920;
+        in->tracking.frame_height = in->tracking.status.target_frame_height = 1080;
+        in->tracking.status.target_valid = in->tracking.status.both_tags_seen = true;
+        in->tracking.status.target_rect = {900.0f, 500.0f, 640.0f, 360.0f};
+    }
     std::vector<uint8_t> bgra(1920 * 1080 * 4, 77);
     std::vector<uint8_t> luma(960 * 540);
     obs_source_frame frame{};
@@ -44,11 +45,11 @@ int main(int argc, char **argv) {
 
     for (uint64_t next : {UINT64_MAX, uint64_t{0}}) // early in its slot, or due
         add_run(next ? "filter_video/not_due" : "filter_video/due", [&frame, in, next] {
-            in->next_detect_ns = next;
+            in->intake.gate.next_detect_ns = next;
             benchmark::DoNotOptimize(filter_video(in, &frame));
         });
     add_run("settings_copy_and_clock", [in] {
-        benchmark::DoNotOptimize(copy_settings(in));
+        benchmark::DoNotOptimize(copy_settings(*in));
         benchmark::DoNotOptimize(os_gettime_ns());
     });
     add_run("conversion_only", [&] {
@@ -59,10 +60,10 @@ int main(int argc, char **argv) {
     // What any tick must pay: four short locks (settings, previous visibility,
     // tracking inputs, publication) and one expf.
     add_run("four_locks_and_expf", [in, seconds = 1.0f / 30.0f]() mutable {
-        for (pthread_mutex_t *m :
-             {&in->config_mutex, &in->render_mutex, &in->frame_mutex, &in->render_mutex}) {
-            pthread_mutex_lock(m);
-            pthread_mutex_unlock(m);
+        for (host_mutex *m :
+             {&in->config.mutex, &in->render.mutex, &in->tracking.mutex, &in->render.mutex}) {
+            m->lock();
+            m->unlock();
         }
         benchmark::DoNotOptimize(seconds);
         benchmark::DoNotOptimize(expf(seconds * -2.7725887f));
@@ -71,10 +72,13 @@ int main(int argc, char **argv) {
     // mutex and the three parameter sets on the shipped effect's handles. The
     // host's begin and end (which draw the source) are left out.
     add_run("render_copy_and_parameters",
-            [in, mul_val = gs_effect_get_param_by_name(effect, "mul_val"),
-             add_val = gs_effect_get_param_by_name(effect, "add_val"),
-             visibility = gs_effect_get_param_by_name(effect, "visibility")] {
-                const crop_parameters crop = read_locked(in->render_mutex, in->crop);
+            [in, mul_val = in->graphics.param_mul_val, add_val = in->graphics.param_add_val,
+             visibility = in->graphics.param_visibility] {
+                crop_parameters crop;
+                {
+                    std::lock_guard lock(in->render.mutex);
+                    crop = in->render.crop;
+                }
                 const vec2 mul{crop.crop_scale_x, crop.crop_scale_y};
                 const vec2 add{crop.crop_offset_x, crop.crop_offset_y};
                 gs_effect_set_vec2(mul_val, &mul);
@@ -82,8 +86,8 @@ int main(int argc, char **argv) {
                 gs_effect_set_float(visibility, crop.crop_visibility);
             });
     add_run("one_lock", [in] {
-        pthread_mutex_lock(&in->render_mutex);
-        pthread_mutex_unlock(&in->render_mutex);
+        in->render.mutex.lock();
+        in->render.mutex.unlock();
     });
 
     // Each under 2 microseconds of its own work; a due frame pays for one
@@ -98,10 +102,7 @@ int main(int argc, char **argv) {
     table.compare(group, "video_render's own work (copy + 3 parameter sets)",
                   "render_copy_and_parameters", "one lock and unlock", "one_lock", under_2us);
     const int status = run_benchmarks(argc, argv, table, 5, "0.2");
-    filter_destroy(in);
-    obs_enter_graphics();
-    gs_effect_destroy(effect);
-    obs_leave_graphics();
-    obs_shutdown();
+    instance.reset();
+    stop_host();
     return status;
 }

@@ -12,11 +12,9 @@
 // The instance's counters and crop are read through the host's data pointer:
 // the module is built from the same objects as this binary, so the record is
 // the same.
-#include "bench_instance.h"
+#include "bench_host.h"
 #include "bench_table.h"
-#include "detect/perf_window.h"
-#include "filter/settings_keys.h"
-#include "intake/downscale_luma.h"
+#include "intake/luma.h"
 
 #include <atomic>
 #include <deque>
@@ -41,7 +39,8 @@ struct pictures {
     obs_source_frame frames[2] = {};
 
     pictures() {
-        luma[0] = luma[1] = tag_picture(tag_family_tag16h5, width).pixels;
+        luma[0] = luma[1] =
+            make_tag_scene(tag_family_kind::tag16h5, tag_scene::pair, width, height).image.pixels;
         for (int row = 0; row < height; ++row)
             for (int col = 0; col < width; ++col)
                 luma[1][size_t(row) * width + col] =
@@ -70,8 +69,7 @@ std::string one_decimal(double value) {
 // frame that first shows a newly chosen picture stamps the time it was pushed.
 struct frame_pusher {
     explicit frame_pusher(const pictures &shown)
-        : source(obs_source_create_private("pinvaler_bench_frames", "bench frames", nullptr)),
-          thread([this, &shown] {
+        : source(create_push_source("bench frames")), thread([this, &shown] {
               int last = -1;
               for (uint64_t next = os_gettime_ns(); running; os_sleepto_ns(next += 33'333'333)) {
                   const int chosen = showing;
@@ -125,8 +123,8 @@ struct attached_filter {
 // the report line would restart it.
 std::pair<double, double> sample(const std::deque<attached_filter> &filters) {
     for (const attached_filter &f : filters) {
-        mutex_lock lock(f.in->perf_mutex);
-        open_perf_window(f.in, os_gettime_ns());
+        std::lock_guard lock(f.in->perf.mutex);
+        open_perf_window(f.in->perf.window, os_gettime_ns());
     }
     const double cpu_start = process_cpu_ns();
     const uint64_t start = os_gettime_ns();
@@ -135,7 +133,7 @@ std::pair<double, double> sample(const std::deque<attached_filter> &filters) {
     const double seconds = static_cast<double>(os_gettime_ns() - start) / 1e9;
     double detections = 0;
     for (const attached_filter &f : filters)
-        detections += read_locked(f.in->perf_mutex, f.in->perf_detections);
+        detections += read_filter_state(*f.in).perf.counters.perf_detections;
     return {cpu / seconds, detections / seconds};
 }
 
@@ -202,12 +200,12 @@ void add_latency_row(bench_table &table, const pictures &shown, double detect_fp
     for (int move = 0; move < 9; ++move) {
         // Settled for eight half-lives, then a moment at random on the detection grid.
         os_sleep_ms(2000 + random() % static_cast<uint32_t>(1000.0 / detect_fps + 1));
-        const crop_parameters settled = read_locked(filter.in->render_mutex, filter.in->crop);
+        const crop_parameters settled = read_filter_state(*filter.in).crop;
         pusher.show(1 - pusher.showing);
         // About four source pixels: far above the drift of a settled crop,
         // below the first tick's step toward a target 96 pixels away.
         const auto moved = [&] {
-            const crop_parameters crop = read_locked(filter.in->render_mutex, filter.in->crop);
+            const crop_parameters crop = read_filter_state(*filter.in).crop;
             return std::fabs(crop.crop_offset_x - settled.crop_offset_x) > 0.002f ||
                    std::fabs(crop.crop_offset_y - settled.crop_offset_y) > 0.002f;
         };
@@ -236,12 +234,10 @@ std::pair<double, double> bare_detection(const pictures &shown) {
     std::vector<uint8_t> small(960 * 540);
     downscale_luma(LUMA_PLANE8, small.data(), 960, 540, 960, shown.luma[0].data(), width, height,
                    width, false);
-    filter_instance *in = make_bench_instance(
-        tag_family_tag16h5, detector_thread_count(os_get_physical_cores(), os_get_logical_cores()));
-    image_u8_t image{960, 540, 960, small.data()};
-    const auto detect = [&] {
-        apriltag_detections_destroy(apriltag_detector_detect(in->detector, &image));
-    };
+    const tag_detector tags(tag_family_kind::tag16h5,
+                            detector_thread_count(os_get_physical_cores(), os_get_logical_cores()));
+    const image_u8_t image{960, 540, 960, small.data()};
+    const auto detect = [&] { run_detection(tags.detector.get(), image, nullptr); };
     detect(); // warming up
     detect();
     std::vector<double> walls;
@@ -251,9 +247,7 @@ std::pair<double, double> bare_detection(const pictures &shown) {
         detect();
         walls.push_back(static_cast<double>(os_gettime_ns() - start));
     }
-    const double cpu_ns = (process_cpu_ns() - cpu_start) / 15;
-    filter_destroy(in);
-    return {cpu_ns, median(walls)};
+    return {(process_cpu_ns() - cpu_start) / 15, median(walls)};
 }
 
 } // namespace
@@ -263,28 +257,16 @@ int main() {
     const pictures shown;
     const auto [detection_cpu_ns, detection_wall_ns] = bare_detection(shown);
 
-    obs_module_t *module = nullptr;
-    if (!start_host() ||
-        obs_open_module(&module, PINVALER_MODULE_PATH, PINVALER_DATA_DIR) != MODULE_SUCCESS ||
-        !obs_init_module(module)) {
-        table.add_failure(group_cpu, "host level",
-                          "the host did not start (run under xvfb-run -a)");
+    std::string error;
+    if (!start_bench_host(error)) {
+        table.add_failure(group_cpu, "host level", error + " (run under xvfb-run -a)");
         table.finish();
         return 1;
     }
-    static obs_source_info frames{}; // a source that only takes pushed frames
-    frames.id = "pinvaler_bench_frames";
-    frames.type = OBS_SOURCE_TYPE_INPUT;
-    frames.output_flags = OBS_SOURCE_ASYNC_VIDEO;
-    frames.get_name = [](void *) { return "Bench frames"; };
-    frames.create = [](obs_data_t *, obs_source_t *source) -> void * { return source; };
-    frames.destroy = [](void *) {};
-    obs_register_source(&frames);
-
     add_cpu_rows(table, shown, detection_cpu_ns);
     for (double fps : {5.0, 30.0})
         add_latency_row(table, shown, fps, detection_wall_ns);
-    obs_shutdown();
+    stop_host();
     table.finish();
     return 0;
 }

@@ -1,7 +1,7 @@
 // Luma downscaling per layout family against libyuv's point sampling and
 // against a memcpy of the destination's bytes (the floor), on the same buffers.
 #include "bench_table.h"
-#include "intake/downscale_luma.h"
+#include "intake/luma.h"
 
 #include <cstring>
 #include <libyuv.h>

@@ -1,28 +1,48 @@
-# The plug-in's code, built once; the module and the tests link the same objects.
-file(GLOB_RECURSE _pv_core_sources CONFIGURE_DEPENDS
-     "${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp")
-# Platform files carry a platform suffix; only this platform's join the build.
-list(FILTER _pv_core_sources EXCLUDE REGEX "_(windows|macos|linux)\\.cpp$")
-if(WIN32)
-    file(GLOB _pv_platform_sources "${CMAKE_CURRENT_SOURCE_DIR}/src/platform/*_windows.cpp")
-elseif(APPLE)
-    file(GLOB _pv_platform_sources "${CMAKE_CURRENT_SOURCE_DIR}/src/platform/*_macos.cpp")
-else()
-    file(GLOB _pv_platform_sources "${CMAKE_CURRENT_SOURCE_DIR}/src/platform/*_linux.cpp")
-endif()
-
-add_library(pinvaler_core OBJECT ${_pv_core_sources} ${_pv_platform_sources})
+# The plug-in's code in two libraries.
+#
+# pinvaler_core: the host-free logic (luma and downscale, crop geometry, zoom smoothing, settings
+# normalisation, the rate gate, tag selection and tracking status, the diagnostics line, and the
+# detector library's side). It sees the host's headers for plain enums but never links the host:
+# the unit tests link it without libobs, so a host call here fails their link.
+add_library(pinvaler_core STATIC
+    src/detect/crop_geometry.cpp
+    src/detect/detector.cpp
+    src/detect/perf_report.cpp
+    src/detect/tracking.cpp
+    src/filter/settings.cpp
+    src/intake/luma.cpp
+    src/intake/luma_rows.cpp
+    src/intake/luma_rows_x86.cpp
+    src/intake/rate_gate.cpp
+    src/zoom/zoom_step.cpp)
 target_include_directories(pinvaler_core PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/src")
-target_link_libraries(pinvaler_core
-    PUBLIC OBS::libobs apriltag::apriltag Threads::Threads
-    PRIVATE pinvaler_warnings)
+target_include_directories(pinvaler_core SYSTEM PUBLIC
+    $<TARGET_PROPERTY:OBS::libobs,INTERFACE_INCLUDE_DIRECTORIES>)
+target_link_libraries(pinvaler_core PUBLIC apriltag::apriltag PRIVATE pinvaler_warnings)
 
-# Opening a file with the desktop's default application.
-if(APPLE)
-    target_link_libraries(pinvaler_core PUBLIC "-framework CoreFoundation" "-framework CoreServices")
-elseif(WIN32)
-    target_link_libraries(pinvaler_core PUBLIC shell32)
+# pinvaler_plugin: the glue to the host, per subsystem; built once, linked by the module and by
+# everything that drives the filter's callbacks directly.
+add_library(pinvaler_plugin OBJECT
+    src/detect/worker.cpp
+    src/filter/filter.cpp
+    src/filter/instance.cpp
+    src/filter/settings_panel.cpp
+    src/intake/frame_intake.cpp
+    src/module/module.cpp
+    src/zoom/zoom_output.cpp)
+# Platform files carry a platform suffix; only this platform's join the build.
+if(WIN32)
+    target_sources(pinvaler_plugin PRIVATE src/platform/open_default_app_windows.cpp)
+    target_link_libraries(pinvaler_plugin PUBLIC shell32)
+elseif(APPLE)
+    target_sources(pinvaler_plugin PRIVATE src/platform/open_default_app_macos.cpp)
+    target_link_libraries(pinvaler_plugin PUBLIC "-framework CoreFoundation"
+                          "-framework CoreServices")
 else()
+    target_sources(pinvaler_plugin PRIVATE src/platform/open_default_app_linux.cpp)
     pkg_check_modules(gio REQUIRED IMPORTED_TARGET gio-2.0)
-    target_link_libraries(pinvaler_core PUBLIC PkgConfig::gio)
+    target_link_libraries(pinvaler_plugin PUBLIC PkgConfig::gio)
 endif()
+target_link_libraries(pinvaler_plugin
+    PUBLIC pinvaler_core OBS::libobs Threads::Threads
+    PRIVATE pinvaler_warnings)

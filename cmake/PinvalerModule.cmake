@@ -1,6 +1,6 @@
 # The shared module the host loads: no "lib" prefix, only the host's entry points exported.
 add_library(pinvaler-filter MODULE)
-target_link_libraries(pinvaler-filter PRIVATE pinvaler_core pinvaler_warnings)
+target_link_libraries(pinvaler-filter PRIVATE pinvaler_plugin pinvaler_warnings)
 set_target_properties(pinvaler-filter PROPERTIES PREFIX "")
 
 if(NOT WIN32 AND NOT APPLE)

@@ -26,20 +26,18 @@ settings_snapshot normalise_settings(const stored_settings &stored, bool perf_fr
     settings_snapshot s = default_settings_snapshot;
     s.enable_tracking = stored.enable_tracking;
     s.hide_without_both_tags = stored.hide_without_both_tags;
-    s.tag_family = low_32_bits(stored.tag_family);
-    s.tag_id_a = low_32_bits(stored.tag_id_a);
-    s.tag_id_b = low_32_bits(stored.tag_id_b);
+    const int32_t family = low_32_bits(stored.tag_family);
+    s.tag_family = family == static_cast<int32_t>(tag_family_kind::circle21h7)
+                       ? tag_family_kind::circle21h7
+                       : tag_family_kind::tag16h5;
     s.padding = to_nearest_float(stored.padding);
     s.detect_width = low_32_bits(stored.detect_width);
     s.detect_fps = to_nearest_float(stored.detect_fps);
     s.follow_half_life_ms = to_nearest_float(stored.follow_half_life_ms);
     s.perf_diagnostics = stored.perf_diagnostics || perf_from_env;
 
-    if (s.tag_family != tag_family_tag16h5 && s.tag_family != tag_family_circle21h7)
-        s.tag_family = tag_family_tag16h5;
-
-    const int32_t a = s.tag_id_a == 1 ? 1 : 0;
-    int32_t b = s.tag_id_b == 1 ? 1 : 0;
+    const int32_t a = low_32_bits(stored.tag_id_a) == 1 ? 1 : 0;
+    int32_t b = low_32_bits(stored.tag_id_b) == 1 ? 1 : 0;
     if (a == b)
         b = 1 - a;
     s.tag_id_a = a;
@@ -60,4 +58,9 @@ settings_snapshot normalise_settings(const stored_settings &stored, bool perf_fr
 
 bool perf_env_value_set(const char *value) {
     return value && value[0] != '\0' && !(value[0] == '0' && value[1] == '\0');
+}
+
+bool markers_changed(const settings_snapshot &before, const settings_snapshot &after) {
+    return before.tag_family != after.tag_family || before.tag_id_a != after.tag_id_a ||
+           before.tag_id_b != after.tag_id_b;
 }

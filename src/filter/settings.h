@@ -1,27 +1,44 @@
 #pragma once
 
+// The filter's configuration: the stored keys, their normalisation into the snapshot every
+// reader copies, and the defaults. Host-free.
 #include <cstdint>
+
+// The marker families the filter can follow; the values are what the host stores.
+enum class tag_family_kind : int32_t {
+    tag16h5 = 0,
+    circle21h7 = 1,
+};
 
 // The normalised configuration of one instance, copied whole by every reader.
 struct settings_snapshot {
     bool enable_tracking;
     bool hide_without_both_tags;
-    int32_t tag_family; // 0 = tag16h5, 1 = tagCircle21h7
+    tag_family_kind tag_family;
     int32_t tag_id_a;
-    int32_t tag_id_b;
+    int32_t tag_id_b; // always the other of 0 and 1
     float padding;
     int32_t detect_width;
     float detect_fps;
     float follow_half_life_ms;
     bool perf_diagnostics;
+
+    bool operator==(const settings_snapshot &) const = default;
 };
 
 inline constexpr settings_snapshot default_settings_snapshot = {
-    true, false, 0, 0, 1, 0.0f, 960, 5.0f, 250.0f, false,
+    .enable_tracking = true,
+    .hide_without_both_tags = false,
+    .tag_family = tag_family_kind::tag16h5,
+    .tag_id_a = 0,
+    .tag_id_b = 1,
+    .padding = 0.0f,
+    .detect_width = 960,
+    .detect_fps = 5.0f,
+    .follow_half_life_ms = 250.0f,
+    .perf_diagnostics = false,
 };
 
-inline constexpr int32_t tag_family_tag16h5 = 0;
-inline constexpr int32_t tag_family_circle21h7 = 1;
 inline constexpr int32_t detect_width_min = 160;
 inline constexpr int32_t detect_width_max = 3840;
 
@@ -44,3 +61,30 @@ settings_snapshot normalise_settings(const stored_settings &stored, bool perf_fr
 
 // True when PINVALER_PERF's value asks for diagnostics: set, not empty and not exactly "0".
 bool perf_env_value_set(const char *value);
+
+// Whether the markers the user asked for differ: a pass begun before such a change must not
+// publish, and "both seen" starts over.
+bool markers_changed(const settings_snapshot &before, const settings_snapshot &after);
+
+// Keys of the host settings object; stored settings depend on these names.
+inline constexpr char key_pv_version[] = "pv_version";
+inline constexpr char key_enable_tracking[] = "enable_tracking";
+inline constexpr char key_hide_without_both_tags[] = "hide_without_both_tags";
+inline constexpr char key_tag_family[] = "tag_family";
+inline constexpr char key_tag_id_a[] = "tag_id_a";
+inline constexpr char key_tag_id_b[] = "tag_id_b";
+inline constexpr char key_padding[] = "padding";
+inline constexpr char key_detect_width[] = "detect_width";
+inline constexpr char key_detect_fps[] = "detect_fps";
+inline constexpr char key_follow_half_life_ms[] = "follow_half_life_ms";
+inline constexpr char key_perf_diagnostics[] = "perf_diagnostics";
+inline constexpr char key_min_decision_margin[] = "min_decision_margin";
+inline constexpr char key_max_hamming[] = "max_hamming";
+inline constexpr char key_quad_sigma[] = "quad_sigma";
+inline constexpr char key_refine_edges[] = "refine_edges";
+inline constexpr char key_decode_sharpening[] = "decode_sharpening";
+
+// Panel entries that store no value of their own.
+inline constexpr char key_detection_help[] = "detection_help";
+inline constexpr char key_open_tags_pdf[] = "open_tags_pdf";
+inline constexpr char key_hide_without_both_help[] = "hide_without_both_help";

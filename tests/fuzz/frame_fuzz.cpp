@@ -2,7 +2,7 @@
 // size, pitch and flip, over a plane exactly as large as the frame claims, so that
 // the address sanitizer sees any read outside it. Accepted calls write exactly the
 // destination width of each row; refused ones write nothing.
-#include "intake/downscale_luma.h"
+#include "intake/luma.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t dst_h = h.dst_h % 50, dst_stride = dst_w + h.dst_slack % 4,
                   format = h.format % 32;
     // Unsupported formats are passed on as raw layout values, most of them unknown ones.
-    const auto layout = luma_layout_for_format(format).value_or(static_cast<luma_layout>(format));
+    const auto layout = luma_layout_for_format(static_cast<video_format>(format))
+                            .value_or(static_cast<luma_layout>(format));
     const bool known = layout >= LUMA_PLANE8 && layout <= LUMA_YVYU;
     const int32_t w = src_w < 0 ? 0 : src_w;
     const int32_t row = layout == LUMA_PLANE8          ? w

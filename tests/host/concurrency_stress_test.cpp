@@ -91,7 +91,7 @@ struct graphics_hooks {
         self->frame.end();
         if (self->frames % 2)
             return;
-        const std::vector<uint8_t> drawn = render_source(self->watched).rgba;
+        const std::vector<uint8_t> drawn = render_source(self->watched).pixels;
         const bool empty = std::none_of(drawn.begin(), drawn.end(), [](uint8_t v) { return v; });
         if (self->frames >= self->changed + 3) {
             ++self->checked;
@@ -120,8 +120,10 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     for (int s = 0; s < 3; ++s)
         for (int k = 0, formats = s ? 31 : 12; k < formats + formats % 2; ++k) {
             const int w = (s == 1 ? 640 : 480) * (4 + k % 3) / 6 | 1;
-            const rgba_image picture(tag_picture(k % 2, tag_scene::pair, w, w * 9 / 16).image);
-            feeds[s].push_back(std::make_unique<host_frame>((s ? 0 : 1) + k % formats, picture));
+            const rgba_image picture =
+                tag_picture(tag_family_kind(k % 2), tag_scene::pair, w, w * 9 / 16);
+            feeds[s].push_back(std::make_unique<host_frame>(
+                static_cast<video_format>((s ? 0 : 1) + k % formats), picture));
             feeds[s].back()->frame.flip = s == 2 && k % 2;
         }
     const int threads_before = process_thread_count();
@@ -131,7 +133,7 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     std::vector<obs_source_t *> sources;
     std::mt19937 rng(1);
     for (size_t s = 0; s < 3; ++s) {
-        sources.push_back(create_test_source("stress"));
+        sources.push_back(create_push_source("stress"));
         feeds[s][0]->push_to(sources[s]);
         for (int f = 0; f < 2; ++f) {
             const data_ptr settings = random_settings(rng, s != 0, s != 0 || f != 0);

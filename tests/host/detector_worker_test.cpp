@@ -1,12 +1,12 @@
 // The detector worker of real instances: what it publishes for drawn markers,
 // which frames it takes, and how it behaves beside the host's threads.
 #include "host_harness.h"
-#include "intake/detection_frame.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
@@ -18,8 +18,8 @@ using namespace std::chrono_literals;
 // the canvas decided it; detection at half the source size.
 constexpr int detect_w = 640, detect_h = 480, source_w = 1280, source_h = 960;
 
-gray_image picture(tag_scene kind, int32_t family = tag_family_tag16h5) {
-    return tag_picture(family, kind, detect_w, detect_h).image;
+grey_image picture(tag_scene kind, tag_family_kind family = tag_family_kind::tag16h5) {
+    return make_tag_scene(family, kind, detect_w, detect_h).image;
 }
 
 // A real instance (tag16h5) whose worker is driven as the intake drives it:
@@ -33,80 +33,83 @@ struct worker_harness {
         obs_data_set_bool(settings.get(), key_perf_diagnostics, true);
         instance = create_instance(settings.get());
     }
-    uint64_t feed(const gray_image &image, int32_t sw = source_w, int32_t sh = source_h) {
-        const uint64_t sequence = ++instance->submit_sequence;
+    uint64_t feed(const grey_image &image, int32_t sw = source_w, int32_t sh = source_h) {
+        const uint64_t sequence = ++instance->intake.submit_sequence;
         {
-            mutex_lock lock(instance->frame_mutex);
-            detection_frame &f = instance->input_frame;
-            EXPECT_TRUE(ensure_detection_frame(&f, image.width, image.height));
-            std::memcpy(f.data, image.pixels.data(), image.pixels.size());
-            f = {f.data, f.width, f.height, f.stride, sw, sh, sequence};
+            std::lock_guard lock(instance->tracking.mutex);
+            detection_frame &f = instance->tracking.input_frame;
+            EXPECT_TRUE(ensure_detection_frame(f, image.width, image.height));
+            std::memcpy(f.data.get(), image.pixels.data(), image.pixels.size());
+            f.source_width = sw, f.source_height = sh, f.sequence = sequence;
         }
-        event_signal(instance->detect_event);
+        instance->detect_event.signal();
         restart_perf_window(0);
         return sequence;
     }
-    template <typename T>
-    T read(T filter_instance::*field) {
-        return read_field(instance.get(), field);
-    }
-    uint64_t perf(uint64_t filter_instance::*counter) {
-        return read_field(instance.get(), counter, &filter_instance::perf_mutex);
-    }
+    filter_state state() { return read_filter_state(*instance); }
+    tracking_status status() { return state().status; }
+    perf_counters perf() { return state().perf.counters; }
     bool wait_detections(uint64_t count) {
-        return wait_until([&] { return perf(&filter_instance::perf_detections) >= count; }, 10s);
+        return wait_until([&] { return perf().perf_detections >= count; }, 10s);
     }
     // One more pass on the frame held (after a new one, two: the first has
     // published when the second begins).
-    bool pass(const gray_image *image = nullptr) {
-        const uint64_t before = perf(&filter_instance::perf_detections);
+    bool pass(const grey_image *image = nullptr) {
+        const uint64_t before = perf().perf_detections;
         if (image)
             feed(*image);
         else
-            event_signal(instance->detect_event);
+            instance->detect_event.signal();
         return wait_detections(before + 1) && (!image || pass());
     }
-    // Only the worker and a family switch take the detector mutex.
-    bool detecting() {
-        pthread_mutex_t *m = &instance->detector_mutex;
-        return pthread_mutex_trylock(m) == EBUSY || pthread_mutex_unlock(m) != 0;
+    // The worker took frame `sequence` and has not finished its detection yet.
+    bool detecting(uint64_t sequence, uint64_t detections_before) {
+        const filter_state now = state();
+        return now.taken_sequence == sequence &&
+               now.perf.counters.perf_detections == detections_before;
     }
     // The window's counters end with the window: slow passes (under the
     // sanitizers) must not outlast it, and a window aged 6 s reports at the next.
     void restart_perf_window(uint64_t age_ns) {
-        mutex_lock lock(instance->perf_mutex);
-        instance->perf_window_start_ns = os_gettime_ns() - age_ns;
+        std::lock_guard lock(instance->perf.mutex);
+        instance->perf.window.perf_window_start_ns = os_gettime_ns() - age_ns;
     }
 };
 
 TEST(WorkerStatus, FollowsWhatEachPictureShows) {
-    // Picture shown, then tags lost, both tags seen, a target.
-    const std::tuple<tag_scene, bool, bool, bool> steps[] = {
-        {tag_scene::pair, false, true, true},
-        {tag_scene::only_b, false, false, true}, // one tag after a good pair: the crop stays
-        {tag_scene::empty, true, false, false},
-        {tag_scene::empty, true, false, false},   // not stamped again
-        {tag_scene::only_b, false, false, false}, // ends the loss, brings no crop back
-        {tag_scene::empty, true, false, false},   // a new loss
-        {tag_scene::pair, false, true, true},
-        {tag_scene::too_close, false, true, false},
-        {tag_scene::low_contrast, true, false, false}, // decoded below the margin: no tag
+    const struct {
+        tag_scene shown;
+        bool lost, both, target;
+    } steps[] = {
+        {.shown = tag_scene::pair, .lost = false, .both = true, .target = true},
+        // One tag after a good pair: the crop stays.
+        {.shown = tag_scene::only_b, .lost = false, .both = false, .target = true},
+        {.shown = tag_scene::empty, .lost = true, .both = false, .target = false},
+        // Not stamped again.
+        {.shown = tag_scene::empty, .lost = true, .both = false, .target = false},
+        // Ends the loss, brings no crop back.
+        {.shown = tag_scene::only_b, .lost = false, .both = false, .target = false},
+        // A new loss.
+        {.shown = tag_scene::empty, .lost = true, .both = false, .target = false},
+        {.shown = tag_scene::pair, .lost = false, .both = true, .target = true},
+        {.shown = tag_scene::too_close, .lost = false, .both = true, .target = false},
+        // Decoded below the margin: no tag.
+        {.shown = tag_scene::low_contrast, .lost = true, .both = false, .target = false},
     };
     worker_harness h;
     crop_rect last_rect{};
     uint64_t lost_since = 0; // of the loss under way
     int step = 0;
-    for (const auto &[kind, lost, both, target] : steps) {
+    for (const auto &[kind, lost, both, target] : steps) { // picture shown, then the status
         SCOPED_TRACE("step " + std::to_string(step++));
         const uint64_t before = os_gettime_ns();
-        const gray_image shown = picture(kind);
+        const grey_image shown = picture(kind);
         ASSERT_TRUE(h.pass(&shown));
-        EXPECT_EQ(std::tuple(h.read(&filter_instance::tags_lost),
-                             h.read(&filter_instance::both_tags_seen),
-                             h.read(&filter_instance::target_valid)),
+        const tracking_status now = h.status();
+        EXPECT_EQ(std::tuple(now.tags_lost, now.both_tags_seen, now.target_valid),
                   std::tuple(lost, both, target));
-        const crop_rect rect = h.read(&filter_instance::target_rect);
-        const uint64_t stamp = h.read(&filter_instance::tags_lost_since_ns);
+        const crop_rect rect = now.target_rect;
+        const uint64_t stamp = now.tags_lost_since_ns;
         // Stamped at the first pass of a loss only.
         EXPECT_TRUE(!lost || stamp == (lost_since ? lost_since : std::max(stamp, before)))
             << stamp << " after " << lost_since;
@@ -115,7 +118,7 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
             EXPECT_EQ(std::memcmp(&rect, &last_rect, sizeof(rect)), 0) << "the crop stays";
         } else if (target) {
             expect_crop_of_drawn_pair(rect, detect_w, detect_h, source_w, source_h);
-            EXPECT_EQ(h.read(&filter_instance::target_frame_width), source_w);
+            EXPECT_EQ(now.target_frame_width, source_w);
         }
         last_rect = rect;
     }
@@ -123,7 +126,7 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
 
 class DetectorWorker : public ::testing::Test {
 protected:
-    const gray_image pair = picture(tag_scene::pair), empty = picture(tag_scene::empty);
+    const grey_image pair = picture(tag_scene::pair), empty = picture(tag_scene::empty);
     worker_harness h;
 };
 
@@ -133,22 +136,21 @@ protected:
 TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
     ASSERT_TRUE(h.pass(&pair));
     {
-        mutex_lock lock(h.instance->frame_mutex);
-        ASSERT_TRUE(ensure_detection_frame(&h.instance->input_frame, 320, 240));
+        std::lock_guard lock(h.instance->tracking.mutex);
+        ASSERT_TRUE(ensure_detection_frame(h.instance->tracking.input_frame, 320, 240));
     }
-    const uint64_t n = h.perf(&filter_instance::perf_detections);
+    const uint64_t n = h.perf().perf_detections;
     ASSERT_TRUE(h.pass() && h.pass());
-    EXPECT_TRUE(h.read(&filter_instance::both_tags_seen)) << "the blank buffer was taken";
+    EXPECT_TRUE(h.status().both_tags_seen) << "the blank buffer was taken";
     const std::pair<int, int> unsearchable[] = {{3, 2}, {960, 3}, {3, 540}, {4, 32768}, {32768, 4}};
     for (const auto &[w, ht] : unsearchable) {
-        const uint64_t sequence = h.feed(gray_image(w, ht, 128));
-        ASSERT_TRUE(
-            wait_until([&] { return h.read(&filter_instance::work_frame).sequence == sequence; }));
+        const uint64_t sequence = h.feed(grey_image(w, ht, 128));
+        ASSERT_TRUE(wait_until([&] { return h.state().taken_sequence == sequence; }));
     }
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(h.perf(&filter_instance::perf_detections), n + 2);
-    EXPECT_TRUE(h.read(&filter_instance::both_tags_seen)) << "nothing published";
-    h.feed(gray_image(4, 4, 128));
+    EXPECT_EQ(h.perf().perf_detections, n + 2);
+    EXPECT_TRUE(h.status().both_tags_seen) << "nothing published";
+    h.feed(grey_image(4, 4, 128));
     EXPECT_TRUE(h.wait_detections(n + 3)) << "4x4 is detected";
 }
 
@@ -156,45 +158,48 @@ TEST_F(DetectorWorker, LeavesUndetectableFramesAlone) {
 TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     host_frame no_tags(VIDEO_FORMAT_Y800, rgba_image(empty));
     host_frame markers(VIDEO_FORMAT_Y800, rgba_image(pair));
-    const auto both_tag_runs = [&] { return h.perf(&filter_instance::perf_both_tags); };
+    const auto both_tag_runs = [&] { return h.perf().perf_both_tags; };
     // A detection of a 3840x2160 picture, a small one in its corner, lasts
     // long enough to act during it.
-    const auto long_detection = [&](const gray_image &corner) {
-        gray_image large(3840, 2160, 128);
+    uint64_t long_sequence = 0, detections_before = 0;
+    const auto detecting = [&] { return h.detecting(long_sequence, detections_before); };
+    const auto long_detection = [&](const grey_image &corner) {
+        grey_image large(3840, 2160, 128);
         for (int y = 0; y < corner.height; ++y)
             std::memcpy(&large.at(0, y), &corner.pixels[size_t(y) * corner.width],
                         size_t(corner.width));
-        h.feed(large, 3840, 2160);
-        return wait_until([&] { return h.detecting(); });
+        detections_before = h.perf().perf_detections;
+        long_sequence = h.feed(large, 3840, 2160);
+        return wait_until(detecting);
     };
     // Three frames converted by the real intake, each with its signal: one
     // more pass follows, on the newest frame only.
     ASSERT_TRUE(long_detection(empty));
     for (host_frame *frame : {&no_tags, &no_tags, &markers}) {
-        h.instance->next_detect_ns = 0; // a restarted schedule: the frame is due
+        h.instance->intake.gate.next_detect_ns = 0; // a restarted schedule: the frame is due
         filter_video(h.instance.get(), &frame->frame);
     }
-    ASSERT_TRUE(h.detecting()) << "the detection ended before the frames were handed over";
+    ASSERT_TRUE(detecting()) << "the detection ended before the frames were handed over";
     ASSERT_TRUE(h.wait_detections(2));
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(h.perf(&filter_instance::perf_detections), 2u);
-    EXPECT_EQ(h.read(&filter_instance::work_frame).sequence, h.instance->submit_sequence);
+    EXPECT_EQ(h.perf().perf_detections, 2u);
+    EXPECT_EQ(h.state().taken_sequence, h.instance->intake.submit_sequence);
     EXPECT_EQ(both_tag_runs(), 1u);
 
     // A family switch by update on another thread waits for the detection.
     ASSERT_TRUE(long_detection(pair));
     std::atomic<bool> updated{false};
     std::thread update([&] {
-        obs_data_set_int(h.settings.get(), key_tag_family, tag_family_circle21h7);
+        obs_data_set_int(h.settings.get(), key_tag_family, 1);
         filter_update(h.instance.get(), h.settings.get());
         updated = true;
     });
     std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(updated && h.detecting()) << "the switch must wait for the detection";
+    EXPECT_FALSE(updated && detecting()) << "the switch must wait for the detection";
     update.join();
     ASSERT_TRUE(h.wait_detections(3));
     EXPECT_EQ(both_tag_runs(), 2u) << "the running detection kept the old family";
-    h.feed(picture(tag_scene::pair, tag_family_circle21h7));
+    h.feed(picture(tag_scene::pair, tag_family_kind::circle21h7));
     ASSERT_TRUE(h.wait_detections(4));
     EXPECT_EQ(both_tag_runs(), 3u) << "the next one used the new family";
     h.feed(pair);
@@ -212,7 +217,7 @@ TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     ASSERT_EQ(count_log_since(mark, LOG_INFO, "[Pinvale perf] "), 1u);
     // The window's six detections in a little over six seconds, both tags in
     // three, after the three frames through the intake; dropped is never negative.
-    const std::string line = captured_log_since(mark).back().text;
+    const std::string line = log_since(mark).back().text;
     for (const char *part :
          {"[Pinvale perf] source=3840x2160 detect=3840x2160 requested=5.0 fps actual=",
           "refine=off", "| detect avg/max=", "tags(any/both)=50%/50% submitted=3 dropped=0 "})

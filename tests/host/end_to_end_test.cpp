@@ -8,6 +8,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <png.h>
 
 namespace {
@@ -19,7 +20,7 @@ constexpr uint64_t ms = 1'000'000;
 // in colour unless `grey` (blue runs opposite to red and green, so a swapped
 // channel shows; the markers stay black and white in luma).
 rgba_image scene(tag_scene kind, int width, int height, bool grey, int shift = 0) {
-    const gray_image image = tag_picture(tag_family_tag16h5, kind, width, height).image;
+    const grey_image image = make_tag_scene(tag_family_kind::tag16h5, kind, width, height).image;
     rgba_image picture(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -103,7 +104,7 @@ protected:
         std::ofstream(data.file("effects/pinvaler.effect"))
             << effect.insert(effect.find(sample) + sample.size(), ".bgra");
         obs_data_set_double(settings.get(), key_detect_fps, 30.0);
-        parent = create_test_source("filtered");
+        parent = create_push_source("filtered");
         ASSERT_NE(parent, nullptr);
         obs_set_output_source(0, parent);
     }
@@ -123,16 +124,10 @@ protected:
     void show(const rgba_image &picture, video_format format = VIDEO_FORMAT_BGRA) {
         host_frame(format, picture).push_to(parent);
     }
-    filter_instance *instance() const {
-        return static_cast<filter_instance *>(obs_obj_get_data(filter));
-    }
-    template <typename T>
-    T read(T filter_instance::*field) const {
-        return read_field(instance(), field);
-    }
-    crop_parameters crop() const {
-        return read_field(instance(), &filter_instance::crop, &filter_instance::render_mutex);
-    }
+    filter_instance *instance() const { return instance_of(filter); }
+    filter_state state() const { return read_filter_state(*instance()); }
+    tracking_status status() const { return state().status; }
+    crop_parameters crop() const { return state().crop; }
     // Straight into the filter: the host would defer it to its graphics thread
     // behind an atomic counter that ThreadSanitizer cannot see in the host.
     void update() { filter_update(instance(), settings.get()); }
@@ -143,10 +138,8 @@ protected:
         return wait_until([&] {
             if (seen)
                 seen->push_back(crop());
-            return read(&filter_instance::target_valid) &&
-                   read(&filter_instance::target_frame_width) == width &&
-                   close_crop(crop(),
-                              region_of(read(&filter_instance::target_rect), width, height));
+            return status().target_valid && status().target_frame_width == width &&
+                   close_crop(crop(), region_of(status().target_rect, width, height));
         });
     }
     // How far what the host draws now is from the picture cropped by hand, in
@@ -154,8 +147,8 @@ protected:
     int drawn_against(const rgba_image &picture, const crop_parameters &crop) const {
         const rgba_image drawn = render_source(parent), want = crop_reference(picture, crop);
         int worst = drawn.width == want.width && drawn.height == want.height ? 0 : 256;
-        for (size_t i = 0; worst < 256 && i < want.rgba.size(); ++i)
-            worst = std::max(worst, std::abs(int{drawn.rgba[i]} - int{want.rgba[i]}));
+        for (size_t i = 0; worst < 256 && i < want.pixels.size(); ++i)
+            worst = std::max(worst, std::abs(int{drawn.pixels[i]} - int{want.pixels[i]}));
         return worst;
     }
 
@@ -170,13 +163,16 @@ class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<vi
 TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     const rgba_image picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
-    read_locked<uint32_t>(instance()->frame_mutex, [&] { return instance()->canvas_width = 0; });
+    {
+        std::lock_guard lock(instance()->tracking.mutex);
+        instance()->tracking.canvas_width = 0;
+    }
     show(picture, GetParam());
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
-    EXPECT_EQ(read(&filter_instance::canvas_width), canvas_width)
+    EXPECT_EQ(state().canvas_width, canvas_width)
         << "the tick refreshes the canvas size for the worker";
     // Detection runs at the frame's own size.
-    expect_crop_of_drawn_pair(read(&filter_instance::target_rect), 640, 360, 640, 360);
+    expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360);
     EXPECT_LE(drawn_against(picture, crop()), tolerance);
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     update();
@@ -206,18 +202,18 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     EXPECT_EQ(drawn_against(one, crop()), 0) << "something of the source shows while hidden";
 
     show(scene(tag_scene::pair, 640, 360, false, 24));
-    ASSERT_TRUE(wait_until([&] { return read(&filter_instance::both_tags_seen); }));
+    ASSERT_TRUE(wait_until([&] { return status().both_tags_seen; }));
     const uint64_t seen_at = obs_get_video_frame_time();
     crop_parameters held{};
     ASSERT_TRUE(wait_until([&] { return (held = crop()).crop_visibility > 0.0f; }));
     EXPECT_LE(obs_get_video_frame_time() - seen_at, 2 * 1'000'000'000ull / 30 + ms)
         << "host frames from both markers seen to the output shown";
-    EXPECT_TRUE(close_crop(held, region_of(read(&filter_instance::target_rect), 640, 360)));
+    EXPECT_TRUE(close_crop(held, region_of(status().target_rect, 640, 360)));
     EXPECT_FALSE(close_crop(held, first, 1e-3f)) << "the markers moved";
 
     show(scene(tag_scene::empty, 640, 360, false));
-    ASSERT_TRUE(wait_until([&] { return read(&filter_instance::tags_lost); }));
-    const uint64_t lost_ns = read(&filter_instance::tags_lost_since_ns);
+    ASSERT_TRUE(wait_until([&] { return status().tags_lost; }));
+    const uint64_t lost_ns = status().tags_lost_since_ns;
     uint64_t first_move_ns = 0;
     bool eased = false;
     ASSERT_TRUE(wait_until([&] {
@@ -251,12 +247,11 @@ TEST_F(EndToEnd, SourceResolutionChangeKeepsShowingTheSameRegion) {
     uint64_t one_seen_at = 0;
     ASSERT_TRUE(wait_until([&] {
         seen.push_back(crop());
-        if (!one_seen_at && !read(&filter_instance::both_tags_seen) &&
-            !read(&filter_instance::tags_lost))
+        if (!one_seen_at && !status().both_tags_seen && !status().tags_lost)
             one_seen_at = obs_get_video_frame_time();
         return one_seen_at && obs_get_video_frame_time() >= one_seen_at + 200 * ms;
     })) << "the worker never saw the single marker";
-    EXPECT_EQ(read(&filter_instance::target_frame_width), 1920) << "the old target stays";
+    EXPECT_EQ(status().target_frame_width, 1920) << "the old target stays";
     const rgba_image small = scene(tag_scene::pair, 1280, 720, false);
     show(small);
     ASSERT_TRUE(settles_on_target(1280, 720, &seen)) << "no settled crop from the smaller frames";
@@ -278,7 +273,7 @@ TEST_F(EndToEnd, WritesTheReadmePicture) {
     ASSERT_EQ(drawn.width, 960);
     constexpr int32_t half_w = 480, half_h = 270, gap = 8;
     rgba_image sheet(2 * half_w + gap, half_h);
-    std::fill(sheet.rgba.begin(), sheet.rgba.end(), uint8_t{255});
+    std::fill(sheet.pixels.begin(), sheet.pixels.end(), uint8_t{255});
     for (int32_t y = 0; y < half_h; ++y)
         for (int32_t x = 0; x < half_w; ++x)
             for (int c = 0; c < 3; ++c) {
@@ -290,7 +285,7 @@ TEST_F(EndToEnd, WritesTheReadmePicture) {
                 sheet.at(x, y)[c] = static_cast<uint8_t>((in + 2) / 4);
                 sheet.at(half_w + gap + x, y)[c] = static_cast<uint8_t>((out + 2) / 4);
             }
-    const crop_rect t = read(&filter_instance::target_rect);
+    const crop_rect t = status().target_rect;
     const auto half = [](float v, int32_t n) {
         return std::clamp(static_cast<int32_t>(v / 2), 0, n - 1);
     };
@@ -308,7 +303,7 @@ TEST_F(EndToEnd, WritesTheReadmePicture) {
     image.height = static_cast<uint32_t>(sheet.height);
     image.format = PNG_FORMAT_RGBA;
     EXPECT_TRUE(png_image_write_to_file(&image, PINVALER_SOURCE_DIR "/docs/crop-example.png", 0,
-                                        sheet.rgba.data(), 0, nullptr));
+                                        sheet.pixels.data(), 0, nullptr));
 }
 
 } // namespace

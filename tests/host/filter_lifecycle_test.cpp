@@ -28,7 +28,7 @@ TEST(FilterLifecycle, CreatedAndDestroyedThroughTheHostOrRightAwayLeavesNothing)
         instance_ptr direct = create_instance(settings.get());
         ASSERT_NE(direct, nullptr);
         if (i % 2)
-            event_signal(direct->detect_event);
+            direct->detect_event.signal();
     }
     EXPECT_TRUE(wait_until([&] { return process_thread_count() == threads_before; }));
     EXPECT_TRUE(wait_until([&] { return bnum_allocs() == allocs_before; }))
@@ -67,7 +67,7 @@ TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
             EXPECT_EQ(process_thread_count(), threads_before);
             EXPECT_TRUE(run == 0 || bnum_allocs() == allocs_before) << "case " << i;
             std::string errors;
-            for (const log_line &line : captured_log_since(mark)) {
+            for (const log_line &line : log_since(mark)) {
                 if (line.level != LOG_ERROR || !line.text.starts_with("Pinvale: "))
                     continue;
                 std::string text = line.text;

@@ -85,7 +85,8 @@ test_frame make_frame(const bad_row &row) {
     test_frame frame;
     if (row.laid_out) {
         const rgba_image picture(static_cast<int32_t>(row.width), static_cast<int32_t>(row.height));
-        frame.laid_out = std::make_unique<host_frame>(row.format, picture);
+        frame.laid_out =
+            std::make_unique<host_frame>(static_cast<video_format>(row.format), picture);
         return frame;
     }
     frame.plane.assign(row.plane_bytes, 77);
@@ -125,8 +126,7 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
     // A good frame with real markers, at the detection width.
     test_frame good{
         std::make_unique<host_frame>(
-            VIDEO_FORMAT_NV12,
-            rgba_image(tag_picture(tag_family_tag16h5, tag_scene::pair, 480, 270).image)),
+            VIDEO_FORMAT_NV12, tag_picture(tag_family_kind::tag16h5, tag_scene::pair, 480, 270)),
         {},
         {}};
     const instance_ptr every_row = eager_instance();
@@ -141,24 +141,20 @@ TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
         frame_rows += row.warning.starts_with("Pinvale: ignored");
 
         const instance_ptr instance = eager_instance();
-        const auto target = [&] {
-            return read_field(instance.get(), &filter_instance::target_valid);
-        };
+        const auto target = [&] { return read_filter_state(*instance).status.target_valid; };
         const size_t mark = log_mark();
         for (const bool is_bad : {true, false, true}) {
             EXPECT_TRUE(comes_back_unchanged(instance.get(), is_bad ? bad : good));
-            EXPECT_EQ(read_field(instance.get(), &filter_instance::frame_usable),
-                      !is_bad || row.warning.empty());
+            EXPECT_EQ(read_filter_state(*instance).frame_usable, !is_bad || row.warning.empty());
             video_tick(instance.get(), 1.0f / 30.0f);
-            const crop_parameters crop =
-                read_field(instance.get(), &filter_instance::crop, &filter_instance::render_mutex);
+            const crop_parameters crop = read_filter_state(*instance).crop;
             const crop_parameters whole = identity_crop();
             EXPECT_TRUE(!is_bad || row.warning.empty() || !std::memcmp(&crop, &whole, sizeof crop))
                 << "an unusable frame is shown whole, even while hiding";
             EXPECT_TRUE(is_bad || wait_until(target, 10s)) << "no target after the bad frame";
-            const detection_frame in = read_field(instance.get(), &filter_instance::input_frame);
-            EXPECT_TRUE(!is_bad || row.warning.empty() || in.sequence == 0 ||
-                        (in.source_width == 480 && in.source_height == 270))
+            const filter_state in = read_filter_state(*instance);
+            EXPECT_TRUE(!is_bad || row.warning.empty() || in.input_sequence == 0 ||
+                        (in.input_source_width == 480 && in.input_source_height == 270))
                 << "a refused frame relabelled the picture held";
         }
         // The row's line, once in the filter's life, and no other.
@@ -178,7 +174,7 @@ TEST(FrameIntake, SteadyStateAllocatesNothing) {
     const instance_ptr instance = create_instance(default_settings().get());
     host_frame frame(VIDEO_FORMAT_BGRA, rgba_image(320, 180));
     const auto push_due = [&] {
-        instance->next_detect_ns = 0; // a restarted schedule: the frame is due
+        instance->intake.gate.next_detect_ns = 0; // a restarted schedule: the frame is due
         filter_video(instance.get(), &frame.frame);
     };
     push_due();
@@ -187,6 +183,38 @@ TEST(FrameIntake, SteadyStateAllocatesNothing) {
     for (int i = 0; i < 1000; ++i)
         push_due();
     EXPECT_EQ(bnum_allocs(), before);
+}
+
+} // namespace
+
+namespace {
+
+TEST(EnsureDetectionFrame, ReusesAFittingBufferAndReplacesOthers) {
+    const long allocs = bnum_allocs();
+    {
+        detection_frame frame;
+        ASSERT_TRUE(ensure_detection_frame(frame, 4, 3));
+        EXPECT_EQ(frame.stride, 4);
+        EXPECT_EQ(std::vector<uint8_t>(frame.data.get(), frame.data.get() + 12),
+                  std::vector<uint8_t>(12, 0));
+        const uint8_t *first = frame.data.get();
+        frame.data[5] = 9;
+        frame.sequence = 7;
+        ASSERT_TRUE(ensure_detection_frame(frame, 4, 3));
+        EXPECT_EQ(frame.data.get(), first) << "a fitting buffer is kept, contents and all";
+        EXPECT_EQ(frame.data[5], 9);
+        EXPECT_EQ(frame.sequence, 7u);
+
+        frame.source_width = 40;
+        ASSERT_TRUE(ensure_detection_frame(frame, 3, 4));
+        EXPECT_EQ(frame.width, 3);
+        EXPECT_EQ(frame.sequence, 0u) << "a new buffer holds no picture";
+        EXPECT_EQ(frame.source_width, 0);
+        for (const auto &[w, h] : {std::pair{0, 3}, {3, -1}, {-5, 2}})
+            EXPECT_FALSE(ensure_detection_frame(frame, w, h));
+        EXPECT_EQ(frame.width, 3) << "a refusal leaves the frame as it was";
+    }
+    EXPECT_EQ(bnum_allocs(), allocs);
 }
 
 } // namespace

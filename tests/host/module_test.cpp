@@ -1,7 +1,7 @@
 // The module as the host sees it: entry points, registration, its name through the locale and
 // its log prefix.
 #include "host_harness.h"
-#include "module/module_entry.h"
+#include "module/module.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@ namespace {
 
 TEST(Module, LoadsOnceAndRegistersTheFilterType) {
     size_t loaded = 0;
-    for (const log_line &line : captured_log_since(0))
+    for (const log_line &line : log_since(0))
         loaded += line.level == LOG_INFO &&
                   line.text == "[pinvaler-filter] Pinvale filter plugin loaded (version 1.0.0-rc4)";
     EXPECT_EQ(loaded, 1u);

@@ -1,5 +1,4 @@
 // The settings panel through the real host, and the button that opens the markers sheet.
-#include "filter/filter_callbacks.h"
 #include "host_harness.h"
 #include "platform/open_default_app.h"
 
@@ -94,7 +93,7 @@ TEST(TagsPdfButton, WarnsWhileTheSheetIsMissingOrUnopenableAndOpensItWithoutWait
         EXPECT_EQ(count_log_since(mark, LOG_WARNING,
                                   "Pinvale: failed to open tags PDF: " + dir.file(sheet).string()),
                   1u);
-        EXPECT_EQ(captured_log_since(mark).size(), 3u);
+        EXPECT_EQ(log_since(mark).size(), 3u);
         EXPECT_FALSE(open_request_pending());
     }
     const size_t mark = log_mark();
@@ -105,7 +104,7 @@ TEST(TagsPdfButton, WarnsWhileTheSheetIsMissingOrUnopenableAndOpensItWithoutWait
     ASSERT_NE(path, nullptr) << request.uri;
     EXPECT_EQ(fs::path(path), (fs::absolute(PINVALER_DATA_DIR) / sheet).lexically_normal());
     g_free(path);
-    EXPECT_EQ(captured_log_since(mark).size(), 0u);
+    EXPECT_EQ(log_since(mark).size(), 0u);
     // Nothing to reap: no child is running and none has become a zombie.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
 }

@@ -84,7 +84,7 @@ if(NOT package_count EQUAL 1)
 endif()
 execute_process(COMMAND ${dpkg_deb} -f ${packages} Package Version Depends
                 OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
-file(STRINGS "${SOURCE_DATA_DIR}/../src/module/plugin_identity.h" version_line
+file(STRINGS "${SOURCE_DATA_DIR}/../src/module/module.h" version_line
      REGEX "plugin_version\\[\\] = ")
 string(REGEX REPLACE ".*\"([^\"]+)\".*" "\\1" version "${version_line}")
 string(REPLACE "-" "~" deb_version "${version}")

@@ -23,8 +23,8 @@ void draw_rect(rgba_image &picture, float left, float top, float width, float he
     draw_polygon(picture, points, 4, thickness, colour);
 }
 
-void draw_marker(rgba_image &picture, float scale, const found_marker &m, const char *name,
-                 draw_colour colour, int32_t text_scale) {
+void draw_found_marker(rgba_image &picture, float scale, const found_marker &m, const char *name,
+                       draw_colour colour, int32_t text_scale) {
     if (!m.found)
         return;
     float points[4][2];
@@ -69,8 +69,8 @@ void draw_input_overlay(rgba_image &picture, float scale, const marker_frame &ma
         draw_rect(picture, crop.left * w + thick * 0.5f, crop.top * h + thick * 0.5f,
                   crop.width * w - thick, crop.height * h - thick, thick, colour_filter);
     }
-    draw_marker(picture, scale, markers.a, "A", colour_a, text_scale);
-    draw_marker(picture, scale, markers.b, "B", colour_b, text_scale);
+    draw_found_marker(picture, scale, markers.a, "A", colour_a, text_scale);
+    draw_found_marker(picture, scale, markers.b, "B", colour_b, text_scale);
     char title[64];
     std::snprintf(title, sizeof(title), "INPUT %.1f S", seconds);
     const int32_t x = draw_label(picture, 4, 4, title, text_scale, colour_text) + 8;
@@ -78,7 +78,7 @@ void draw_input_overlay(rgba_image &picture, float scale, const marker_frame &ma
 }
 
 rgba_image side_by_side(const rgba_image &left, const rgba_image &right, bool hidden) {
-    rgba_image out = make_rgba_image(left.width + right.width, left.height);
+    rgba_image out(left.width + right.width, left.height);
     const int32_t text_scale = text_scale_for(left);
     for (int32_t y = 0; y < out.height; ++y) {
         std::memcpy(out.row(y), left.row(y), static_cast<size_t>(left.width) * 4);
@@ -108,7 +108,7 @@ rgba_image side_by_side(const rgba_image &left, const rgba_image &right, bool hi
 }
 
 rgba_image resize_picture(const rgba_image &picture, int32_t width, int32_t height) {
-    rgba_image out = make_rgba_image(width, height);
+    rgba_image out(width, height);
     sws_ptr scaler(sws_getContext(picture.width, picture.height, AV_PIX_FMT_RGBA, width, height,
                                   AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr));
     if (!scaler)
@@ -130,8 +130,8 @@ rgba_image contact_sheet(const std::vector<sheet_cell> &cells) {
     const int32_t cell_h = cells.front().picture.height;
     const int32_t caption_h = label_height(2) + 4;
     const int32_t rows = (static_cast<int32_t>(cells.size()) + columns - 1) / columns;
-    rgba_image sheet = make_rgba_image(columns * cell_w + (columns + 1) * gap,
-                                       rows * (cell_h + caption_h) + (rows + 1) * gap);
+    rgba_image sheet(columns * cell_w + (columns + 1) * gap,
+                     rows * (cell_h + caption_h) + (rows + 1) * gap);
     for (size_t i = 0; i < sheet.pixels.size(); i += 4) {
         sheet.pixels[i] = sheet.pixels[i + 1] = sheet.pixels[i + 2] = 24;
         sheet.pixels[i + 3] = 255;

@@ -2,7 +2,7 @@
 
 #include "crop_estimate.h"
 #include "marker_pass.h"
-#include "rgba_image.h"
+#include "marker_scene.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rgba_image.h"
+#include "marker_scene.h"
 
 #include <vector>
 

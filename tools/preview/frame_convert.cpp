@@ -1,7 +1,6 @@
 #include "frame_convert.h"
 
-#include "intake/downscale_luma.h"
-#include "intake/luma_layout.h"
+#include "intake/luma.h"
 
 #include <algorithm>
 #include <optional>
@@ -10,7 +9,7 @@ namespace {
 
 void rgba_target(rgba_image &out, int32_t width, int32_t height) {
     if (out.width != width || out.height != height)
-        out = make_rgba_image(width, height);
+        out = rgba_image(width, height);
 }
 
 AVPixelFormat av_format_of(const feed_frame &frame) {

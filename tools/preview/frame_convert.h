@@ -2,7 +2,7 @@
 
 #include "av_handles.h"
 #include "input_feed.h"
-#include "rgba_image.h"
+#include "marker_scene.h"
 
 // Scales a fed frame into RGBA of the given size, decoding its colours as the host does.
 bool frame_to_rgba(const feed_frame &frame, int32_t width, int32_t height, sws_ptr &scaler,

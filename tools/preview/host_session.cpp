@@ -1,90 +1,46 @@
 #include "host_session.h"
 
-#include "filter/settings_keys.h"
-#include "module/plugin_identity.h"
+#include "filter/settings.h"
+#include "host_support.h"
+#include "module/module.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <graphics/vec4.h>
-#include <obs-module.h>
 #include <sys/stat.h>
 #include <util/platform.h>
 
 namespace {
 
-constexpr char feed_source_id[] = "pinvaler_preview_feed";
-
-// The log handler runs on the host's threads; lines wait here until the main
+// The log listener runs on the host's threads; lines wait here until the main
 // thread prints them between frames.
-struct log_capture {
+struct log_pending {
     std::mutex mutex;
-    std::vector<std::string> pending;
-    std::vector<std::string> recent_problems; // host warnings and errors, for failure messages
-    std::string adapter;
-    std::string plugin_loaded;
+    std::vector<std::string> lines;
     bool everything = false;
     bool diagnostics = false;
 };
 
-log_capture &captured() {
-    static log_capture capture;
-    return capture;
+log_pending &pending() {
+    static log_pending shown;
+    return shown;
 }
 
-void on_host_log(int level, const char *format, va_list args, void *) {
-    char text[4096];
-    va_list copy;
-    va_copy(copy, args);
-    std::vsnprintf(text, sizeof(text), format, copy);
-    va_end(copy);
-    log_capture &capture = captured();
-    std::lock_guard<std::mutex> lock(capture.mutex);
-    const std::string line = text;
-    const bool perf_line = line.rfind("[Pinvale perf]", 0) == 0;
-    const bool plugin_problem = line.rfind("Pinvale:", 0) == 0 && level <= LOG_WARNING;
-    if (const char *adapter = std::strstr(text, "Loading up OpenGL on adapter "))
-        capture.adapter = adapter + std::strlen("Loading up OpenGL on adapter ");
-    if (line.find(std::string("[") + plugin_module_name + "]") != std::string::npos &&
-        line.find("loaded") != std::string::npos)
-        capture.plugin_loaded = line;
-    if (level <= LOG_WARNING) {
-        capture.recent_problems.push_back(line);
-        if (capture.recent_problems.size() > 20)
-            capture.recent_problems.erase(capture.recent_problems.begin());
+void on_host_log(const log_line &line) {
+    log_pending &shown = pending();
+    std::lock_guard<std::mutex> lock(shown.mutex);
+    const bool perf_line = line.text.rfind("[Pinvale perf]", 0) == 0;
+    const bool plugin_problem = line.text.rfind("Pinvale:", 0) == 0 && line.level <= LOG_WARNING;
+    if (shown.everything) {
+        const char *name = line.level <= LOG_ERROR     ? "error"
+                           : line.level <= LOG_WARNING ? "warning"
+                           : line.level <= LOG_INFO    ? "info"
+                                                       : "debug";
+        shown.lines.push_back(std::string("host ") + name + ": " + line.text);
+    } else if ((perf_line && shown.diagnostics) || plugin_problem) {
+        shown.lines.push_back(line.text);
     }
-    if (capture.everything) {
-        const char *name = level <= LOG_ERROR     ? "error"
-                           : level <= LOG_WARNING ? "warning"
-                           : level <= LOG_INFO    ? "info"
-                                                  : "debug";
-        capture.pending.push_back(std::string("host ") + name + ": " + line);
-    } else if ((perf_line && capture.diagnostics) || plugin_problem) {
-        capture.pending.push_back(line);
-    }
-}
-
-const char *feed_get_name(void *) {
-    return "Preview feed";
-}
-
-void *feed_create(obs_data_t *, obs_source_t *) {
-    static int feed_marker = 0;
-    return &feed_marker;
-}
-
-void feed_destroy(void *) {}
-
-void register_feed_source() {
-    obs_source_info info = {};
-    info.id = feed_source_id;
-    info.type = OBS_SOURCE_TYPE_INPUT;
-    info.output_flags = OBS_SOURCE_ASYNC_VIDEO;
-    info.get_name = feed_get_name;
-    info.create = feed_create;
-    info.destroy = feed_destroy;
-    obs_register_source(&info);
 }
 
 using exchange = host_session::exchange;
@@ -110,7 +66,7 @@ void on_draw(void *data, uint32_t, uint32_t) {
     }
     rgba_image &out = session->readback;
     if (out.width != session->render_width || out.height != session->render_height)
-        out = make_rgba_image(session->render_width, session->render_height);
+        out = rgba_image(session->render_width, session->render_height);
     bool read = false;
     gs_texrender_reset(session->texrender);
     if (gs_texrender_begin(session->texrender, static_cast<uint32_t>(session->render_width),
@@ -157,13 +113,24 @@ bool wait_for_state(host_session &session, exchange wanted, std::string &error) 
     return true;
 }
 
-std::string problems_since_start() {
-    log_capture &capture = captured();
-    std::lock_guard<std::mutex> lock(capture.mutex);
+// The host's last warnings and errors, for failure messages.
+std::string recent_problems() {
+    std::vector<std::string> problems;
+    for (const log_line &line : log_since(0))
+        if (line.level <= LOG_WARNING)
+            problems.push_back(line.text);
     std::string text;
-    for (const std::string &line : capture.recent_problems)
-        text += "\n  host: " + line;
+    for (size_t i = problems.size() > 20 ? problems.size() - 20 : 0; i < problems.size(); ++i)
+        text += "\n  host: " + problems[i];
     return text;
+}
+
+// The first logged line containing `needle`, from just after it; empty when none.
+std::string logged_after(const std::string &needle) {
+    for (const log_line &line : log_since(0))
+        if (const size_t at = line.text.find(needle); at != std::string::npos)
+            return line.text.substr(at + needle.size());
+    return {};
 }
 
 bool is_file(const std::string &path) {
@@ -187,31 +154,32 @@ void choose_canvas(int32_t width, int32_t height, uint32_t &canvas_width, uint32
     canvas_height = static_cast<uint32_t>(std::max(2L, std::lround(height * scale / 2.0) * 2));
 }
 
-std::string settings_text(const preview_options &o) {
+std::string settings_text(const settings_snapshot &s) {
     char text[256];
     std::snprintf(text, sizeof(text),
                   "%s, tag A id %d, tag B id %d, detect %d px wide at %g/s, half-life %g ms, "
                   "padding %g px, hide without both: %s%s",
-                  o.tag_family == 1 ? "tagCircle21h7" : "tag16h5", o.tag_id_a, o.tag_id_b,
-                  o.detect_width, o.detect_fps, o.half_life_ms, o.padding,
-                  o.hide_without_both ? "yes" : "no", o.perf ? ", diagnostics on" : "");
+                  family_name(s.tag_family), s.tag_id_a, s.tag_id_b, s.detect_width,
+                  static_cast<double>(s.detect_fps), static_cast<double>(s.follow_half_life_ms),
+                  static_cast<double>(s.padding), s.hide_without_both_tags ? "yes" : "no",
+                  s.perf_diagnostics ? ", diagnostics on" : "");
     return text;
 }
 
 } // namespace
 
 void configure_host_log(bool everything, bool diagnostics) {
-    log_capture &capture = captured();
-    std::lock_guard<std::mutex> lock(capture.mutex);
-    capture.everything = everything;
-    capture.diagnostics = diagnostics;
+    log_pending &shown = pending();
+    std::lock_guard<std::mutex> lock(shown.mutex);
+    shown.everything = everything;
+    shown.diagnostics = diagnostics;
 }
 
 std::vector<std::string> take_host_log_lines() {
-    log_capture &capture = captured();
-    std::lock_guard<std::mutex> lock(capture.mutex);
+    log_pending &shown = pending();
+    std::lock_guard<std::mutex> lock(shown.mutex);
     std::vector<std::string> lines;
-    lines.swap(capture.pending);
+    lines.swap(shown.lines);
     return lines;
 }
 
@@ -227,54 +195,26 @@ bool start_host_session(host_session &session, const host_request &request,
                 " lacks effects/pinvaler.effect (name the right one with --data)";
         return false;
     }
-    base_set_log_handler(on_host_log, nullptr);
-    if (!obs_startup("en-US", nullptr, nullptr)) {
-        error = "the host did not start: is there an X display? (try xvfb-run -a)" +
-                problems_since_start();
-        return false;
-    }
-    session.started = true;
-
+    capture_host_log(false, on_host_log);
     session.source_width = request.source_width;
     session.source_height = request.source_height;
     session.render_width = request.render_width;
     session.render_height = request.render_height;
-    choose_canvas(request.source_width, request.source_height, session.canvas_width,
-                  session.canvas_height);
+    host_video video;
+    choose_canvas(request.source_width, request.source_height, video.canvas_width,
+                  video.canvas_height);
     // Frames are pushed on a tick: ticks well above the frame rate keep that wait short.
-    const int ticks_per_second =
-        std::clamp(static_cast<int>(std::lround(av_q2d(request.source_rate) * 2.0)), 60, 240);
-    obs_video_info video{};
-    video.graphics_module = "libobs-opengl";
-    video.fps_num = static_cast<uint32_t>(ticks_per_second);
-    video.fps_den = 1;
-    video.base_width = video.output_width = session.canvas_width;
-    video.base_height = video.output_height = session.canvas_height;
-    video.output_format = VIDEO_FORMAT_NV12;
-    video.gpu_conversion = true;
-    video.colorspace = VIDEO_CS_709;
-    video.range = VIDEO_RANGE_PARTIAL;
-    video.scale_type = OBS_SCALE_BICUBIC;
-    if (obs_reset_video(&video) != OBS_VIDEO_SUCCESS) {
-        error = "the host could not start its video (OpenGL)" + problems_since_start();
+    video.fps = static_cast<uint32_t>(
+        std::clamp(static_cast<int>(std::lround(av_q2d(request.source_rate) * 2.0)), 60, 240));
+    session.canvas_width = video.canvas_width;
+    session.canvas_height = video.canvas_height;
+    if (!start_host(video, error)) {
+        error += recent_problems();
         return false;
     }
-
-    const int opened =
-        obs_open_module(&session.module, request.module_path.c_str(), request.data_dir.c_str());
-    if (opened != MODULE_SUCCESS) {
-        const char *why =
-            opened == MODULE_FILE_NOT_FOUND     ? "it or a library it needs cannot be loaded"
-            : opened == MODULE_MISSING_EXPORTS  ? "it is not an OBS plug-in"
-            : opened == MODULE_INCOMPATIBLE_VER ? "it was built for another OBS version"
-                                                : "the host refused it";
-        error =
-            "the plug-in " + request.module_path + " did not load: " + why + problems_since_start();
-        session.module = nullptr;
-        return false;
-    }
-    if (!obs_init_module(session.module)) {
-        error = "the plug-in " + request.module_path + " failed to start" + problems_since_start();
+    session.module = load_module(request.module_path, request.data_dir, error);
+    if (session.module == nullptr) {
+        error += recent_problems();
         return false;
     }
     if (!filter_type_registered()) {
@@ -283,29 +223,28 @@ bool start_host_session(host_session &session, const host_request &request,
         return false;
     }
 
-    register_feed_source();
-    session.feed = obs_source_create_private(feed_source_id, "preview feed", nullptr);
+    session.feed = create_push_source("preview feed");
     if (session.feed == nullptr) {
         error = "the host could not create the feeding source";
         return false;
     }
-    obs_source_set_async_unbuffered(session.feed, true);
 
+    const settings_snapshot &wanted = options.filter;
     obs_data_t *settings = obs_data_create();
-    obs_data_set_bool(settings, key_enable_tracking, true);
-    obs_data_set_bool(settings, key_hide_without_both_tags, options.hide_without_both);
-    obs_data_set_int(settings, key_tag_family, options.tag_family);
-    obs_data_set_int(settings, key_tag_id_a, options.tag_id_a);
-    obs_data_set_int(settings, key_tag_id_b, options.tag_id_b);
-    obs_data_set_double(settings, key_padding, options.padding);
-    obs_data_set_int(settings, key_detect_width, options.detect_width);
-    obs_data_set_double(settings, key_detect_fps, options.detect_fps);
-    obs_data_set_double(settings, key_follow_half_life_ms, options.half_life_ms);
-    obs_data_set_bool(settings, key_perf_diagnostics, options.perf);
+    obs_data_set_bool(settings, key_enable_tracking, wanted.enable_tracking);
+    obs_data_set_bool(settings, key_hide_without_both_tags, wanted.hide_without_both_tags);
+    obs_data_set_int(settings, key_tag_family, static_cast<long long>(wanted.tag_family));
+    obs_data_set_int(settings, key_tag_id_a, wanted.tag_id_a);
+    obs_data_set_int(settings, key_tag_id_b, wanted.tag_id_b);
+    obs_data_set_double(settings, key_padding, wanted.padding);
+    obs_data_set_int(settings, key_detect_width, wanted.detect_width);
+    obs_data_set_double(settings, key_detect_fps, wanted.detect_fps);
+    obs_data_set_double(settings, key_follow_half_life_ms, wanted.follow_half_life_ms);
+    obs_data_set_bool(settings, key_perf_diagnostics, wanted.perf_diagnostics);
     session.filter = obs_source_create_private(filter_source_id, "Pinvale Marker Zoom", settings);
     obs_data_release(settings);
     if (session.filter == nullptr || obs_obj_get_data(session.filter) == nullptr) {
-        error = "the filter could not be created" + problems_since_start();
+        error = "the filter could not be created" + recent_problems();
         return false;
     }
     obs_source_filter_add(session.feed, session.filter);
@@ -324,13 +263,13 @@ bool start_host_session(host_session &session, const host_request &request,
         return false;
     }
 
-    std::string adapter, loaded;
-    {
-        log_capture &capture = captured();
-        std::lock_guard<std::mutex> lock(capture.mutex);
-        adapter = capture.adapter;
-        loaded = capture.plugin_loaded;
-    }
+    const std::string adapter = logged_after("Loading up OpenGL on adapter ");
+    const std::string module_tag = std::string("[") + plugin_module_name + "]";
+    std::string loaded;
+    for (const log_line &line : log_since(0))
+        if (line.text.find(module_tag) != std::string::npos &&
+            line.text.find("loaded") != std::string::npos)
+            loaded = line.text;
     session.startup_lines.push_back(std::string("Host:    libobs ") + obs_get_version_string() +
                                     ", OpenGL on " + (adapter.empty() ? "?" : adapter) +
                                     ", canvas " + std::to_string(session.canvas_width) + "x" +
@@ -341,28 +280,28 @@ bool start_host_session(host_session &session, const host_request &request,
         session.startup_lines.push_back("         " + loaded);
     session.startup_lines.push_back(std::string("Filter:  \"") +
                                     obs_source_get_display_name(filter_source_id) + "\" (" +
-                                    filter_source_id + "): " + settings_text(options));
+                                    filter_source_id + "): " + settings_text(wanted));
     return true;
 }
 
 bool push_frame(host_session &session, const feed_frame &frame, std::string &error) {
     const AVFrame *in = frame.frame;
-    obs_source_frame host_frame = {};
+    obs_source_frame pushed = {};
     for (int i = 0; i < 4 && i < AV_NUM_DATA_POINTERS; ++i) {
-        host_frame.data[i] = in->data[i];
-        host_frame.linesize[i] = static_cast<uint32_t>(std::max(in->linesize[i], 0));
+        pushed.data[i] = in->data[i];
+        pushed.linesize[i] = static_cast<uint32_t>(std::max(in->linesize[i], 0));
     }
-    host_frame.width = static_cast<uint32_t>(in->width);
-    host_frame.height = static_cast<uint32_t>(in->height);
-    host_frame.format = frame.format;
-    host_frame.full_range = frame.full_range;
-    host_frame.timestamp = os_gettime_ns();
+    pushed.width = static_cast<uint32_t>(in->width);
+    pushed.height = static_cast<uint32_t>(in->height);
+    pushed.format = frame.format;
+    pushed.full_range = frame.full_range;
+    pushed.timestamp = os_gettime_ns();
     video_format_get_parameters_for_format(
         frame.colorspace, frame.full_range ? VIDEO_RANGE_FULL : VIDEO_RANGE_PARTIAL, frame.format,
-        host_frame.color_matrix, host_frame.color_range_min, host_frame.color_range_max);
+        pushed.color_matrix, pushed.color_range_min, pushed.color_range_max);
     {
         std::lock_guard<std::mutex> lock(session.exchange_mutex);
-        session.queued_frame = host_frame;
+        session.queued_frame = pushed;
         session.state = exchange::queued;
     }
     return wait_for_state(session, exchange::pushed, error);
@@ -378,7 +317,8 @@ bool render_pushed(host_session &session, rgba_image &out, std::string &error) {
 }
 
 void stop_host_session(host_session &session) {
-    if (session.started) {
+    // The host may have started only halfway.
+    if (obs_initialized()) {
         obs_remove_main_render_callback(on_draw, &session);
         obs_remove_tick_callback(on_tick, &session);
         if (session.feed != nullptr && session.showing)
@@ -393,12 +333,11 @@ void stop_host_session(host_session &session) {
             gs_stagesurface_destroy(session.stage);
             obs_leave_graphics();
         }
-        obs_shutdown();
+        stop_host();
     }
     session.filter = session.feed = nullptr;
     session.texrender = nullptr;
     session.stage = nullptr;
     session.module = nullptr;
-    session.started = false;
-    base_set_log_handler(nullptr, nullptr);
+    release_host_log();
 }

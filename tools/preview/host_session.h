@@ -1,8 +1,8 @@
 #pragma once
 
 #include "input_feed.h"
+#include "marker_scene.h"
 #include "preview_options.h"
-#include "rgba_image.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -19,7 +19,6 @@ struct host_session {
     obs_source_t *filter = nullptr;
     gs_texrender_t *texrender = nullptr;
     gs_stagesurf_t *stage = nullptr;
-    bool started = false;
     bool showing = false;
     int32_t source_width = 0, source_height = 0;
     int32_t render_width = 0, render_height = 0;

@@ -108,8 +108,8 @@ bool open_input_feed(input_feed &feed, const preview_options &options, std::stri
         feed.from_scene = true;
         const double seconds = options.seconds > 0.0 ? options.seconds : default_scene_seconds;
         if (!make_synthetic_scene(options.scene_width, options.scene_height, seconds, scene_fps,
-                                  options.tag_family, options.tag_id_a, options.tag_id_b,
-                                  feed.scene, error))
+                                  options.filter.tag_family, options.filter.tag_id_a,
+                                  options.filter.tag_id_b, feed.scene, error))
             return false;
         feed.width = options.scene_width;
         feed.height = options.scene_height;

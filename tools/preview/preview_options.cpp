@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 
@@ -27,6 +28,15 @@ bool read_integer(const std::string &text, int32_t &out) {
     return true;
 }
 
+// The filter keeps its rates and lengths as floats.
+bool read_float(const std::string &text, float &out) {
+    double value = 0.0;
+    if (!read_number(text, value) || std::fabs(value) > 1e30)
+        return false;
+    out = static_cast<float>(value);
+    return true;
+}
+
 bool read_size(const std::string &text, int32_t &width, int32_t &height) {
     const size_t x = text.find('x');
     return x != std::string::npos && read_integer(text.substr(0, x), width) &&
@@ -40,8 +50,8 @@ struct option_entry {
     std::function<std::string(preview_options &, const std::string &)> apply;
 };
 
-std::string need_range(bool ok, const char *what) {
-    return ok ? std::string() : std::string(what);
+std::string need_range(bool ok, const std::string &what) {
+    return ok ? std::string() : what;
 }
 
 const std::vector<option_entry> &option_table() {
@@ -82,9 +92,9 @@ const std::vector<option_entry> &option_table() {
         {"--family", true,
          [](preview_options &o, const std::string &v) {
              if (v == "tag16h5") {
-                 o.tag_family = 0;
+                 o.filter.tag_family = tag_family_kind::tag16h5;
              } else if (v == "circle21h7" || v == "tagCircle21h7") {
-                 o.tag_family = 1;
+                 o.filter.tag_family = tag_family_kind::circle21h7;
              } else {
                  return std::string("must be tag16h5 or circle21h7");
              }
@@ -93,45 +103,45 @@ const std::vector<option_entry> &option_table() {
         {"--ids", true,
          [](preview_options &o, const std::string &v) {
              const size_t comma = v.find(',');
-             const bool ok = comma != std::string::npos &&
-                             read_integer(v.substr(0, comma), o.tag_id_a) &&
-                             read_integer(v.substr(comma + 1), o.tag_id_b) &&
-                             (o.tag_id_a == 0 || o.tag_id_a == 1) &&
-                             (o.tag_id_b == 0 || o.tag_id_b == 1) && o.tag_id_a != o.tag_id_b;
+             int32_t &a = o.filter.tag_id_a, &b = o.filter.tag_id_b;
+             const bool ok = comma != std::string::npos && read_integer(v.substr(0, comma), a) &&
+                             read_integer(v.substr(comma + 1), b) && (a == 0 || a == 1) &&
+                             (b == 0 || b == 1) && a != b;
              return need_range(ok, "must be 0,1 or 1,0 (the ids of tag A and tag B)");
          }},
         {"--detect-width", true,
          [](preview_options &o, const std::string &v) {
-             return need_range(read_integer(v, o.detect_width) && o.detect_width >= 160 &&
-                                   o.detect_width <= 3840,
-                               "must be a width from 160 to 3840");
+             int32_t &w = o.filter.detect_width;
+             return need_range(read_integer(v, w) && w >= detect_width_min && w <= detect_width_max,
+                               "must be a width from " + std::to_string(detect_width_min) + " to " +
+                                   std::to_string(detect_width_max));
          }},
         {"--detect-fps", true,
          [](preview_options &o, const std::string &v) {
-             return need_range(read_number(v, o.detect_fps) && o.detect_fps >= 1.0 &&
-                                   o.detect_fps <= 120.0,
+             float &fps = o.filter.detect_fps;
+             return need_range(read_float(v, fps) && fps >= 1.0f && fps <= 120.0f,
                                "must be a rate from 1 to 120");
          }},
         {"--half-life-ms", true,
          [](preview_options &o, const std::string &v) {
-             return need_range(read_number(v, o.half_life_ms) && o.half_life_ms >= 0.0 &&
-                                   o.half_life_ms <= 60000.0,
+             float &ms = o.filter.follow_half_life_ms;
+             return need_range(read_float(v, ms) && ms >= 0.0f && ms <= 60000.0f,
                                "must be milliseconds from 0 to 60000");
          }},
         {"--padding", true,
          [](preview_options &o, const std::string &v) {
-             return need_range(read_number(v, o.padding) && o.padding >= 0.0 &&
-                                   o.padding <= 10000.0,
+             float &px = o.filter.padding;
+             return need_range(read_float(v, px) && px >= 0.0f && px <= 10000.0f,
                                "must be pixels from 0 to 10000");
          }},
         {"--hide-without-both", false,
          [](preview_options &o, const std::string &) {
-             o.hide_without_both = true;
+             o.filter.hide_without_both_tags = true;
              return std::string();
          }},
         {"--perf", false,
          [](preview_options &o, const std::string &) {
-             o.perf = true;
+             o.filter.perf_diagnostics = true;
              return std::string();
          }},
         {"--fast", false,
@@ -159,6 +169,10 @@ const std::vector<option_entry> &option_table() {
 }
 
 } // namespace
+
+const char *family_name(tag_family_kind family) {
+    return family == tag_family_kind::circle21h7 ? "tagCircle21h7" : "tag16h5";
+}
 
 options_result parse_preview_options(const std::vector<std::string> &args) {
     options_result result;
@@ -203,6 +217,21 @@ options_result parse_preview_options(const std::vector<std::string> &args) {
 }
 
 std::string preview_usage(const std::string &program) {
+    const settings_snapshot &d = default_settings_snapshot;
+    char filter_help[1024];
+    std::snprintf(filter_help, sizeof(filter_help), R"(Filter settings (the filter's defaults):
+  --family NAME         tag16h5 or circle21h7 (default %s)
+  --ids A,B             ids of tag A and tag B: 0,1 or 1,0 (default %d,%d)
+  --detect-width N      width of the detection image, %d..%d (default %d)
+  --detect-fps N        detections per second (default %g)
+  --half-life-ms N      how quickly the crop follows, ms (default %g)
+  --padding N           extra inset of the crop, source pixels (default %g)
+  --hide-without-both   hide the output while the two markers are not both seen
+  --perf                the filter's diagnostics: its own line every 5 s
+)",
+                  family_name(d.tag_family), d.tag_id_a, d.tag_id_b, detect_width_min,
+                  detect_width_max, d.detect_width, static_cast<double>(d.detect_fps),
+                  static_cast<double>(d.follow_half_life_ms), static_cast<double>(d.padding));
     return "Usage: " + program + R"( [options]
 
 Runs the Pinvale Marker Zoom filter inside the real OBS host (headless) over a
@@ -216,16 +245,8 @@ Input:
   --seconds N           length of the built-in scene (default 12), or how much
                         of the clip to use (default: all of it)
 
-Filter settings (the filter's defaults):
-  --family NAME         tag16h5 (default) or circle21h7
-  --ids A,B             ids of tag A and tag B: 0,1 (default) or 1,0
-  --detect-width N      width of the detection image, 160..3840 (default 960)
-  --detect-fps N        detections per second (default 5)
-  --half-life-ms N      how quickly the crop follows, ms (default 250)
-  --padding N           extra inset of the crop, source pixels (default 0)
-  --hide-without-both   hide the output while the two markers are not both seen
-  --perf                the filter's diagnostics: its own line every 5 s
-
+)" + filter_help +
+           R"(
 Running:
   --fast                do not pace the frames at the clip's frame rate. The
                         filter detects at --detect-fps of wall-clock time and

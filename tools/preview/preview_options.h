@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filter/settings.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,15 +16,7 @@ struct preview_options {
     std::string module_path; // empty: the build tree's module
     std::string data_dir;    // empty: the repository's data folder
 
-    int32_t tag_family = 0; // 0 = tag16h5, 1 = tagCircle21h7
-    int32_t tag_id_a = 0;
-    int32_t tag_id_b = 1;
-    int32_t detect_width = 960;
-    double detect_fps = 5.0;
-    double half_life_ms = 250.0;
-    double padding = 0.0;
-    bool hide_without_both = false;
-    bool perf = false;
+    settings_snapshot filter = default_settings_snapshot;
 
     bool fast = false;
     bool host_log = false;
@@ -32,6 +26,9 @@ struct preview_options {
 
 inline constexpr double default_scene_seconds = 12.0;
 inline constexpr double scene_fps = 30.0;
+
+// The detector library's name of a family; --family takes it too.
+const char *family_name(tag_family_kind family);
 
 struct options_result {
     bool ok = false;

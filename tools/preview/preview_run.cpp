@@ -103,7 +103,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
                     int32_t half_w, int32_t half_h, const std::string &spool_path,
                     uint32_t &canvas_w, uint32_t &canvas_h, first_pass_result &result,
                     const std::atomic<bool> &interrupted) {
-    configure_host_log(options.host_log, options.perf);
+    configure_host_log(options.host_log, options.filter.perf_diagnostics);
     host_session session;
     host_request request;
     request.module_path = paths.module_path;
@@ -243,14 +243,15 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
     clip_reader spool;
     if (!open_clip(spool_path, spool, error))
         return fail(exit_failed, "cannot read back the filter's frames: " + error);
-    marker_detector markers;
-    if (!open_marker_detector(markers, options.tag_family, options.tag_id_a, options.tag_id_b))
+    // The thread count changes only how fast, not what is found; this pass may use every core.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const tag_detector markers(options.filter.tag_family, static_cast<int32_t>(cores ? cores : 2));
+    if (!markers.family || !markers.detector)
         return fail(exit_failed, "cannot set up the marker detector");
     const std::string video_path = options.out_dir + "/" + video_name;
     video_writer video;
     if (!open_video_writer(video, video_path, 2 * half_w, half_h, feed.frame_rate,
                            video_quality::viewing, error)) {
-        close_marker_detector(markers);
         return fail(exit_output, error);
     }
 
@@ -278,10 +279,9 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
         }
         picture_to_rgba(spooled.get(), right_scaler, right);
         frame_to_rgba(frame, half_w, half_h, left_scaler, left);
-        detection_luma(frame, options.detect_width, luma);
-        const marker_frame found =
-            detect_markers(markers, luma, feed.width, feed.height,
-                           static_cast<float>(options.padding), canvas_w, canvas_h);
+        detection_luma(frame, options.filter.detect_width, luma);
+        const marker_frame found = detect_markers(markers, options.filter, luma, feed.width,
+                                                  feed.height, canvas_w, canvas_h);
 
         const bool hidden = first.hidden[static_cast<size_t>(index)];
         crop_estimate crop;
@@ -330,7 +330,6 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
         show_progress(bar, index + 1, first.frames, seconds_text(frame.seconds));
     }
     finish_progress(bar);
-    close_marker_detector(markers);
     std::string finish_error;
     if (!finish_video_writer(video, finish_error) && status == exit_ok)
         status = fail(exit_output, finish_error);

@@ -1,12 +1,9 @@
 #include "synthetic_scene.h"
 
 #include <algorithm>
-#include <apriltag.h>
 #include <cmath>
-#include <cstdlib>
+#include <optional>
 #include <random>
-#include <tag16h5.h>
-#include <tagCircle21h7.h>
 
 namespace {
 
@@ -14,6 +11,7 @@ constexpr float pi = 3.14159265f;
 constexpr int32_t paper_margin = 1; // white modules around the marker's own grid
 constexpr uint8_t ink = 28;
 constexpr uint8_t paper = 238;
+constexpr float lamp = 0.08f; // shading across the sheet, as from a lamp at the top left
 
 // Fixed-seed generator; only its raw integers are used, so every platform draws the same scene.
 struct scene_random {
@@ -76,7 +74,7 @@ rgba_image make_background(int32_t width, int32_t height) {
     const value_noise coarse(random, width, height, 180.0f * unit);
     const value_noise middle(random, width, height, 45.0f * unit);
     const value_noise fine(random, width, height, 9.0f * unit);
-    rgba_image image = make_rgba_image(width, height);
+    rgba_image image(width, height);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             const float fx = static_cast<float>(x);
@@ -126,90 +124,10 @@ rgba_image make_background(int32_t width, int32_t height) {
     return image;
 }
 
-// Modules that belong to the marker (the black square and every data bit);
-// the library's picture leaves the rest of a circle marker black, but printed
-// it is paper.
-bool marker_modules(apriltag_family_t *family, int32_t id, std::vector<uint8_t> &dark,
-                    int32_t &quad_first, int32_t &quad_modules) {
-    if (id < 0 || static_cast<uint32_t>(id) >= family->ncodes)
-        return false;
-    image_u8_t *image = apriltag_to_image(family, static_cast<uint32_t>(id));
-    if (image == nullptr)
-        return false;
-    const int32_t size = static_cast<int32_t>(family->total_width);
-    const int32_t square =
-        static_cast<int32_t>(family->width_at_border) + (family->reversed_border ? 2 : 0);
-    const int32_t black_first = (size - square) / 2;
-    const int32_t bit_offset = (size - static_cast<int32_t>(family->width_at_border)) / 2;
-    quad_first = bit_offset;
-    quad_modules = static_cast<int32_t>(family->width_at_border);
-    std::vector<uint8_t> meaningful(static_cast<size_t>(size * size), 0);
-    for (int32_t y = black_first; y < black_first + square; ++y)
-        for (int32_t x = black_first; x < black_first + square; ++x)
-            meaningful[static_cast<size_t>(y * size + x)] = 1;
-    for (uint32_t i = 0; i < family->nbits; ++i)
-        meaningful[static_cast<size_t>((static_cast<int32_t>(family->bit_y[i]) + bit_offset) *
-                                           size +
-                                       static_cast<int32_t>(family->bit_x[i]) + bit_offset)] = 1;
-    dark.assign(static_cast<size_t>(size * size), 0);
-    for (int32_t y = 0; y < size; ++y)
-        for (int32_t x = 0; x < size; ++x)
-            dark[static_cast<size_t>(y * size + x)] =
-                meaningful[static_cast<size_t>(y * size + x)] &&
-                image->buf[y * image->stride + x] < 128;
-    // Debian's library does not export image_u8_destroy.
-    free(image->buf);
-    free(image);
-    return true;
-}
-
-// Projective map of the unit square onto a quadrilateral (corners for (0,0),
-// (1,0), (1,1), (0,1)), and its inverse.
-struct homography {
-    double m[9];
-};
-
-homography square_to_quad(const scene_point q[4]) {
-    const double x0 = q[0].x, y0 = q[0].y, x1 = q[1].x, y1 = q[1].y;
-    const double x2 = q[2].x, y2 = q[2].y, x3 = q[3].x, y3 = q[3].y;
-    const double sx = x0 - x1 + x2 - x3;
-    const double sy = y0 - y1 + y2 - y3;
-    double g = 0.0, h = 0.0;
-    if (std::fabs(sx) > 1e-9 || std::fabs(sy) > 1e-9) {
-        const double dx1 = x1 - x2, dx2 = x3 - x2, dy1 = y1 - y2, dy2 = y3 - y2;
-        const double den = dx1 * dy2 - dx2 * dy1;
-        g = (sx * dy2 - dx2 * sy) / den;
-        h = (dx1 * sy - sx * dy1) / den;
-    }
-    return {{x1 - x0 + g * x1, x3 - x0 + h * x3, x0, y1 - y0 + g * y1, y3 - y0 + h * y3, y0, g, h,
-             1.0}};
-}
-
-homography inverse(const homography &a) {
-    const double *m = a.m;
-    homography r{};
-    r.m[0] = m[4] * m[8] - m[5] * m[7];
-    r.m[1] = m[2] * m[7] - m[1] * m[8];
-    r.m[2] = m[1] * m[5] - m[2] * m[4];
-    r.m[3] = m[5] * m[6] - m[3] * m[8];
-    r.m[4] = m[0] * m[8] - m[2] * m[6];
-    r.m[5] = m[2] * m[3] - m[0] * m[5];
-    r.m[6] = m[3] * m[7] - m[4] * m[6];
-    r.m[7] = m[1] * m[6] - m[0] * m[7];
-    r.m[8] = m[0] * m[4] - m[1] * m[3];
-    return r; // the adjugate: a multiple of the inverse, enough for a projective map
-}
-
-scene_point apply(const homography &h, double x, double y) {
-    const double w = h.m[6] * x + h.m[7] * y + h.m[8];
-    return {static_cast<float>((h.m[0] * x + h.m[1] * y + h.m[2]) / w),
-            static_cast<float>((h.m[3] * x + h.m[4] * y + h.m[5]) / w)};
-}
-
 // Corners of a square sheet of side `side` pixels centred on (cx, cy), turned
 // by the pose's angles and seen through a pinhole camera.
-void project_sheet(float cx, float cy, float side, const pair_pose &pose, float focal,
-                   scene_point out[4]) {
+scene_quad project_sheet(float cx, float cy, float side, const pair_pose &pose, float focal) {
+    scene_quad out;
     const float yaw = pose.yaw * pi / 180.0f;
     const float pitch = pose.pitch * pi / 180.0f;
     const float roll = pose.roll * pi / 180.0f;
@@ -226,63 +144,7 @@ void project_sheet(float cx, float cy, float side, const pair_pose &pose, float 
         const float depth = focal / (focal + z2);
         out[i] = {cx + x3 * depth, cy + y3 * depth};
     }
-}
-
-void draw_sheet(rgba_image &frame, const scene_point corners[4], const std::vector<uint8_t> &dark,
-                int32_t modules) {
-    const homography to_frame = square_to_quad(corners);
-    const homography to_sheet = inverse(to_frame);
-    const int32_t paper_modules = modules + 2 * paper_margin;
-    float min_x = corners[0].x, max_x = corners[0].x, min_y = corners[0].y, max_y = corners[0].y;
-    for (int i = 1; i < 4; ++i) {
-        min_x = std::min(min_x, corners[i].x);
-        max_x = std::max(max_x, corners[i].x);
-        min_y = std::min(min_y, corners[i].y);
-        max_y = std::max(max_y, corners[i].y);
-    }
-    const int32_t x_from = std::max(0, static_cast<int32_t>(std::floor(min_x)));
-    const int32_t x_to = std::min(frame.width - 1, static_cast<int32_t>(std::ceil(max_x)));
-    const int32_t y_from = std::max(0, static_cast<int32_t>(std::floor(min_y)));
-    const int32_t y_to = std::min(frame.height - 1, static_cast<int32_t>(std::ceil(max_y)));
-    constexpr float offsets[2] = {0.25f, 0.75f};
-    for (int32_t y = y_from; y <= y_to; ++y) {
-        for (int32_t x = x_from; x <= x_to; ++x) {
-            uint8_t *p = frame.row(y) + 4 * x;
-            float sum[3] = {0, 0, 0};
-            int inside = 0;
-            // Four samples per pixel: edges as a camera would see them, not stair steps.
-            for (float oy : offsets) {
-                for (float ox : offsets) {
-                    const scene_point s =
-                        apply(to_sheet, static_cast<double>(x) + static_cast<double>(ox),
-                              static_cast<double>(y) + static_cast<double>(oy));
-                    if (s.x < 0.0f || s.x >= 1.0f || s.y < 0.0f || s.y >= 1.0f) {
-                        for (int c = 0; c < 3; ++c)
-                            sum[c] += p[c];
-                        continue;
-                    }
-                    ++inside;
-                    const int32_t mx =
-                        static_cast<int32_t>(s.x * static_cast<float>(paper_modules)) -
-                        paper_margin;
-                    const int32_t my =
-                        static_cast<int32_t>(s.y * static_cast<float>(paper_modules)) -
-                        paper_margin;
-                    const bool is_ink = mx >= 0 && my >= 0 && mx < modules && my < modules &&
-                                        dark[static_cast<size_t>(my * modules + mx)];
-                    // A little shading across the sheet, as from a lamp at the top left.
-                    const float light = 1.0f - 0.08f * (s.x + s.y) * 0.5f;
-                    const float v = (is_ink ? ink : paper) * light;
-                    for (float &c : sum)
-                        c += v;
-                }
-            }
-            if (inside == 0)
-                continue;
-            for (int c = 0; c < 3; ++c)
-                p[c] = static_cast<uint8_t>(std::lround(sum[c] * 0.25f));
-        }
-    }
+    return out;
 }
 
 // A hand-coloured rounded block that slides up over tag B and away again.
@@ -326,25 +188,21 @@ float sheet_side_px(const synthetic_scene &scene, const pair_pose &pose) {
 } // namespace
 
 bool make_synthetic_scene(int32_t width, int32_t height, double seconds, double fps,
-                          int32_t tag_family, int32_t tag_id_a, int32_t tag_id_b,
+                          tag_family_kind family, int32_t tag_id_a, int32_t tag_id_b,
                           synthetic_scene &scene, std::string &error) {
-    apriltag_family_t *family = tag_family == 1 ? tagCircle21h7_create() : tag16h5_create();
-    if (family == nullptr) {
+    const tag_family_handle tags(family);
+    if (!tags) {
         error = "the marker family could not be created";
         return false;
     }
-    const bool drawn =
-        marker_modules(family, tag_id_a, scene.dark_a, scene.quad_first, scene.quad_modules) &&
-        marker_modules(family, tag_id_b, scene.dark_b, scene.quad_first, scene.quad_modules);
-    scene.modules = static_cast<int32_t>(family->total_width);
-    if (tag_family == 1)
-        tagCircle21h7_destroy(family);
-    else
-        tag16h5_destroy(family);
-    if (!drawn) {
+    std::optional<marker_pattern> a = marker_pattern_of(tags.get(), tag_id_a, true);
+    std::optional<marker_pattern> b = marker_pattern_of(tags.get(), tag_id_b, true);
+    if (!a || !b) {
         error = "the markers could not be drawn";
         return false;
     }
+    scene.pattern_a = std::move(*a);
+    scene.pattern_b = std::move(*b);
 
     scene.width = width;
     scene.height = height;
@@ -419,25 +277,20 @@ void render_scene_frame(const synthetic_scene &scene, int32_t index, rgba_image 
     const float centres[2][2] = {
         {(pose.center_x - pose.spread_x) * w, (pose.center_y - pose.spread_y) * h},
         {(pose.center_x + pose.spread_x) * w, (pose.center_y + pose.spread_y) * h}};
-    const int32_t paper_modules = scene.modules + 2 * paper_margin;
     for (int m = 0; m < 2; ++m) {
-        scene_point sheet[4];
-        project_sheet(centres[m][0], centres[m][1], side, pose, focal, sheet);
-        draw_sheet(out, sheet, m == 0 ? scene.dark_a : scene.dark_b, scene.modules);
-        // The detector's square, through the same map as the sheet.
-        const homography to_frame = square_to_quad(sheet);
-        const float a =
-            static_cast<float>(paper_margin + scene.quad_first) / static_cast<float>(paper_modules);
-        const float b = static_cast<float>(paper_margin + scene.quad_first + scene.quad_modules) /
-                        static_cast<float>(paper_modules);
-        const float unit[4][2] = {{a, a}, {b, a}, {b, b}, {a, b}};
-        bool inside = true;
-        for (int i = 0; i < 4; ++i) {
-            markers[m].corners[i] = apply(to_frame, unit[i][0], unit[i][1]);
-            inside = inside && sheet[i].x >= 0.0f && sheet[i].y >= 0.0f && sheet[i].x < w &&
-                     sheet[i].y < h;
-        }
-        markers[m].in_frame = inside;
+        const marker_pattern &pattern = m == 0 ? scene.pattern_a : scene.pattern_b;
+        const scene_quad sheet = project_sheet(centres[m][0], centres[m][1], side, pose, focal);
+        // The grid sits inside the sheet's paper margin; the sheet's own map puts it there, so
+        // the detector's square goes through the same map as the paper.
+        const homography to_frame = homography::to_quad(sheet);
+        const double a = static_cast<double>(paper_margin) / (pattern.modules + 2 * paper_margin);
+        const scene_quad grid = {to_frame.map(a, a), to_frame.map(1 - a, a),
+                                 to_frame.map(1 - a, 1 - a), to_frame.map(a, 1 - a)};
+        draw_marker(out, pattern, grid, paper_margin, ink, paper, lamp);
+        markers[m].corners = marker_detect_corners(pattern, grid);
+        markers[m].in_frame = std::all_of(sheet.begin(), sheet.end(), [&](const scene_point &p) {
+            return p.x >= 0.0 && p.y >= 0.0 && p.x < scene.width && p.y < scene.height;
+        });
     }
     if (time > scene.cover_in && time < scene.cover_out) {
         const double rise =

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "rgba_image.h"
+#include "filter/settings.h"
+#include "marker_scene.h"
 
 #include <string>
 #include <vector>
@@ -14,15 +15,11 @@ struct pair_pose {
     float yaw, pitch, roll;
 };
 
-struct scene_point {
-    float x, y;
-};
-
 // Where the square a detector locks onto was drawn: corners in the order of
 // the printed marker's top-left, top-right, bottom-right, bottom-left.
 struct scene_marker {
     bool in_frame; // the whole sheet lies inside the frame and nothing covers it
-    scene_point corners[4];
+    scene_quad corners;
 };
 
 struct scene_moment {
@@ -41,10 +38,7 @@ struct synthetic_scene {
     int32_t frame_count = 0;
     rgba_image background;
 
-    int32_t modules = 0;      // the family's marker grid, in modules
-    int32_t quad_first = 0;   // first module of the square a detector finds (for circle
-    int32_t quad_modules = 0; // families the white square inside the black ring), and its side
-    std::vector<uint8_t> dark_a, dark_b; // per module: 1 = printed black
+    marker_pattern pattern_a, pattern_b; // as printed
 
     std::vector<double> key_times;
     std::vector<pair_pose> key_poses;
@@ -54,7 +48,7 @@ struct synthetic_scene {
 
 // False with a message when the family or an id cannot be drawn.
 bool make_synthetic_scene(int32_t width, int32_t height, double seconds, double fps,
-                          int32_t tag_family, int32_t tag_id_a, int32_t tag_id_b,
+                          tag_family_kind family, int32_t tag_id_a, int32_t tag_id_b,
                           synthetic_scene &scene, std::string &error);
 
 pair_pose scene_pose_at(const synthetic_scene &scene, double time);

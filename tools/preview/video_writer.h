@@ -1,7 +1,7 @@
 #pragma once
 
 #include "av_handles.h"
-#include "rgba_image.h"
+#include "marker_scene.h"
 
 #include <string>
 

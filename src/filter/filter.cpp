@@ -1,0 +1,106 @@
+// The filter type: every callback the host calls, and the table that registers them (at the
+// bottom). Each callback is a few lines; the work lives with its subsystem:
+//   create, destroy    filter/instance.cpp
+//   defaults, panel    filter/settings_panel.cpp
+//   filter_video       intake/frame_intake.cpp    (the host's video thread)
+//   the worker         detect/worker.cpp          (the instance's own thread)
+//   video_tick/render  zoom/zoom_output.cpp       (the host's graphics thread)
+// libobs 29 runs update, video_tick and video_render on its graphics thread: whatever they wait
+// for, every source on the canvas waits for.
+#include "filter/filter.h"
+#include "filter/instance.h"
+#include "module/module.h"
+
+#include <mutex>
+
+namespace {
+
+const char *filter_get_name(void *) {
+    return module_text("Pinvale.FilterName");
+}
+
+// The worker holds the detector mutex for a whole detection, so a running detection finishes
+// with the old family and the next one uses the new one.
+void switch_family(filter_instance &instance, settings_snapshot &next, tag_family_kind old_family,
+                   obs_data_t *settings) {
+    tag_family_handle created(next.tag_family);
+    if (!created) {
+        blog(LOG_ERROR, "Pinvale: failed to switch AprilTag family");
+        next.tag_family = old_family;
+        obs_data_set_int(settings, key_tag_family, static_cast<long long>(old_family));
+        return;
+    }
+    detector_part &detector = instance.detector;
+    std::lock_guard lock(detector.mutex);
+    register_family(detector.detector.get(), detector.family.get(), created.get());
+    detector.family = std::move(created);
+}
+
+} // namespace
+
+void filter_update(void *data, obs_data_t *settings) {
+    auto *instance = static_cast<filter_instance *>(data);
+    if (!instance)
+        return;
+
+    const settings_snapshot old = copy_settings(*instance);
+    settings_snapshot next = read_settings(instance->perf_from_env, settings);
+    if (next.tag_family != old.tag_family)
+        switch_family(*instance, next, old.tag_family, settings);
+    {
+        std::lock_guard lock(instance->config.mutex);
+        instance->config.settings = next;
+    }
+    refresh_canvas_size(*instance);
+
+    // Only the markers' own "both seen" starts over; the target, the loss and the zoom stay.
+    const bool tracking_resumed = !old.enable_tracking && next.enable_tracking;
+    if (tracking_resumed || markers_changed(old, next)) {
+        std::lock_guard lock(instance->tracking.mutex);
+        instance->tracking.status.both_tags_seen = false;
+    }
+    if (next.perf_diagnostics != old.perf_diagnostics) {
+        std::lock_guard lock(instance->perf.mutex);
+        open_perf_window(instance->perf.window, next.perf_diagnostics ? os_gettime_ns() : 0);
+    }
+}
+
+void video_tick(void *data, float seconds) {
+    if (auto *instance = static_cast<filter_instance *>(data))
+        zoom_tick(*instance, seconds);
+}
+
+// The host's effect is ignored: the filter always draws through its own crop effect.
+void video_render(void *data, gs_effect_t *) {
+    if (auto *instance = static_cast<filter_instance *>(data))
+        zoom_render(*instance);
+}
+
+// The frame always goes back unchanged: the filter only watches raw frames.
+obs_source_frame *filter_video(void *data, obs_source_frame *frame) {
+    auto *instance = static_cast<filter_instance *>(data);
+    if (instance && frame)
+        intake_raw_frame(*instance, frame);
+    return frame;
+}
+
+namespace {
+obs_source_info make_filter_info() {
+    obs_source_info info = {};
+    info.id = filter_source_id;
+    info.type = OBS_SOURCE_TYPE_FILTER;
+    info.output_flags = OBS_SOURCE_VIDEO;
+    info.get_name = filter_get_name;
+    info.create = filter_create;
+    info.destroy = filter_destroy;
+    info.get_defaults = filter_get_defaults;
+    info.get_properties = filter_get_properties;
+    info.update = filter_update;
+    info.video_tick = video_tick;
+    info.video_render = video_render;
+    info.filter_video = filter_video;
+    return info;
+}
+} // namespace
+
+const obs_source_info pinvaler_filter_info = make_filter_info();

@@ -1,0 +1,167 @@
+#pragma once
+
+// One filter instance, made of parts grouped by the lock that guards them. No code path holds two
+// of the locks at once: readers copy under a lock and work on the copy.
+#include "detect/detector.h"
+#include "detect/perf_report.h"
+#include "detect/tracking.h"
+#include "filter/host_handles.h"
+#include "filter/settings.h"
+#include "intake/rate_gate.h"
+#include "platform/threads.h"
+#include "zoom/zoom_step.h"
+
+#include <cstdint>
+#include <obs-module.h>
+
+// A downscaled 8-bit grey image of a source frame; stride always equals width.
+struct detection_frame {
+    host_bytes data; // zero-filled from the host's allocator; empty until first use
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t stride = 0;
+    int32_t source_width = 0;
+    int32_t source_height = 0;
+    uint64_t sequence = 0; // of the frame held; 0 right after (re)allocation
+};
+
+// Makes `frame` hold a zero-filled width x height buffer, keeping the one it has when it already
+// fits (contents and all fields untouched). On failure the old buffer and fields stay as they
+// were.
+bool ensure_detection_frame(detection_frame &frame, int32_t width, int32_t height);
+
+// The configuration mutex: the settings every reader copies, and the worker's run flag.
+struct configuration_part {
+    host_mutex mutex;
+    settings_snapshot settings = default_settings_snapshot;
+    bool worker_running = false;
+};
+
+// The frame mutex: the newest detection frame handed from the intake to the worker, and what
+// the worker and the intake publish for the tick.
+struct tracking_part {
+    host_mutex mutex;
+    detection_frame input_frame;
+    tracking_status status{};
+    int32_t frame_width = 0; // the latest raw frame with valid dimensions
+    int32_t frame_height = 0;
+    bool frame_usable = true; // the latest raw frame was accepted and converted
+    // The host's canvas size, read on host threads (the worker reading it would race the host
+    // rewriting it) for the crop's aspect.
+    uint32_t canvas_width = 0;
+    uint32_t canvas_height = 0;
+    // Shared by the intake's and the worker's allocation messages.
+    bool warned_alloc = false;
+    // The sequence of the frame the worker took last, written when it takes one.
+    uint64_t taken_sequence = 0;
+};
+
+// The render mutex: what the tick hands the render.
+struct render_part {
+    host_mutex mutex;
+    crop_parameters crop = identity_crop();
+};
+
+// The performance mutex: the diagnostics window.
+struct perf_part {
+    host_mutex mutex;
+    perf_window window{};
+};
+
+// The detector mutex: the detector and its family, held for a whole detection.
+struct detector_part {
+    host_mutex mutex;
+    tag_family_handle family;
+    detector_ptr detector;
+};
+
+// Touched only on the thread that delivers raw frames.
+struct intake_part {
+    rate_gate gate{};
+    uint64_t submit_sequence = 0; // frames found due
+    bool warned_format = false;
+    bool warned_frame = false; // shared by the two frame-rejection messages
+};
+
+// Touched only by the worker.
+struct worker_part {
+    detection_frame work_frame;
+    bool warned_no_result = false;
+};
+
+// Used only inside the host's graphics context.
+struct graphics_part {
+    effect_ptr crop_effect;
+    gs_eparam_t *param_mul_val = nullptr;
+    gs_eparam_t *param_add_val = nullptr;
+    gs_eparam_t *param_visibility = nullptr;
+};
+
+struct filter_instance {
+    filter_instance(obs_source_t *owner, bool perf_env) : source(owner), perf_from_env(perf_env) {}
+    ~filter_instance();
+    filter_instance(const filter_instance &) = delete;
+    filter_instance &operator=(const filter_instance &) = delete;
+
+    obs_source_t *const source;
+    const bool perf_from_env; // PINVALER_PERF asked for diagnostics at create
+    int32_t worker_threads = 0;
+
+    configuration_part config;
+    tracking_part tracking;
+    render_part render;
+    perf_part perf;
+    detector_part detector;
+
+    intake_part intake;
+    worker_part worker;
+    zoom_state zoom{}; // only the tick touches it
+    graphics_part graphics;
+
+    auto_event detect_event; // auto-reset: the intake and destroy signal, the worker waits
+    joinable_thread worker_thread;
+};
+
+// The instance's settings, or the defaults while the configuration mutex does not exist.
+settings_snapshot copy_settings(filter_instance &instance);
+
+// Everything the instance publishes, each part copied under its own lock: for tools and tests.
+struct filter_state {
+    settings_snapshot settings;
+    bool worker_running;
+    tracking_status status;
+    int32_t frame_width;
+    int32_t frame_height;
+    bool frame_usable;
+    uint32_t canvas_width;
+    uint32_t canvas_height;
+    uint64_t input_sequence;
+    int32_t input_source_width;
+    int32_t input_source_height;
+    uint64_t taken_sequence;
+    crop_parameters crop;
+    perf_window perf;
+};
+filter_state read_filter_state(filter_instance &instance);
+
+// The host's canvas (base) size, 0 x 0 when the host has no video. Host threads only: the host
+// rewrites it on its own threads without a lock.
+struct canvas_size {
+    uint32_t width;
+    uint32_t height;
+};
+canvas_size host_canvas_size();
+// Publishes it under the frame mutex for the worker.
+void refresh_canvas_size(filter_instance &instance);
+
+// Settings as the host stores them, normalised; the corrected tag ids are written back so the
+// panel always shows the pair in use.
+settings_snapshot read_settings(bool perf_from_env, obs_data_t *settings);
+
+// Subsystems, each called from one callback (filter/filter.cpp).
+void intake_raw_frame(filter_instance &instance, obs_source_frame *frame); // video thread
+void *detector_worker(void *instance);                                     // the worker thread
+// One pass of the worker after a wake; false once the run flag is down.
+bool run_detector_pass(filter_instance &instance);
+void zoom_tick(filter_instance &instance, float seconds); // graphics thread
+void zoom_render(filter_instance &instance);              // graphics thread

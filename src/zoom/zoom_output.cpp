@@ -1,0 +1,76 @@
+// The output, on the host's graphics thread: each tick moves the crop toward the published
+// target and hands the crop effect's parameters to the render, which draws the source through it.
+#include "filter/instance.h"
+
+#include <graphics/vec2.h>
+#include <mutex>
+
+namespace {
+
+void publish_crop(filter_instance &instance, const crop_parameters &crop) {
+    std::lock_guard lock(instance.render.mutex);
+    instance.render.crop = crop;
+}
+
+// The worker's and the intake's results, and whether frames can be tracked at all; refreshes
+// the canvas size for the worker on the way, since the tick runs on a host thread.
+bool copy_tracking_inputs(filter_instance &instance, zoom_inputs &in) {
+    const canvas_size canvas = host_canvas_size();
+    tracking_part &tracking = instance.tracking;
+    std::lock_guard lock(instance.tracking.mutex);
+    tracking.canvas_width = canvas.width;
+    tracking.canvas_height = canvas.height;
+    in.status = tracking.status;
+    in.frame_width = tracking.frame_width;
+    in.frame_height = tracking.frame_height;
+    return tracking.frame_usable;
+}
+
+} // namespace
+
+void zoom_tick(filter_instance &instance, float seconds) {
+    const settings_snapshot settings = copy_settings(instance);
+    zoom_inputs in{};
+    in.hide_without_both_tags = settings.hide_without_both_tags;
+    in.follow_half_life_ms = settings.follow_half_life_ms;
+    in.seconds = seconds;
+    // The host's clock serves only the hold window; smoothing follows `seconds`.
+    in.now_ns = os_gettime_ns();
+    {
+        std::lock_guard lock(instance.render.mutex);
+        in.was_visible = instance.render.crop.crop_visibility > 0.0f;
+    }
+
+    // Untracked frames pass through whole and visible, whatever hiding says.
+    if (!settings.enable_tracking || !copy_tracking_inputs(instance, in)) {
+        publish_crop(instance, identity_crop());
+        return;
+    }
+    publish_crop(instance, zoom_step(instance.zoom, in));
+}
+
+void zoom_render(filter_instance &instance) {
+    const graphics_part &graphics = instance.graphics;
+    if (!graphics.crop_effect) {
+        obs_source_skip_video_filter(instance.source);
+        return;
+    }
+    crop_parameters crop;
+    {
+        std::lock_guard lock(instance.render.mutex);
+        crop = instance.render.crop;
+    }
+    // The host refuses when the filter has lost its parent or target (taken off its source while
+    // a frame is drawn), where skipping would dereference the missing parent, and when the target
+    // has no size, where it has skipped the filter itself already.
+    if (!obs_source_process_filter_begin(instance.source, GS_RGBA, OBS_NO_DIRECT_RENDERING))
+        return;
+    vec2 mul;
+    vec2 add;
+    vec2_set(&mul, crop.crop_scale_x, crop.crop_scale_y);
+    vec2_set(&add, crop.crop_offset_x, crop.crop_offset_y);
+    gs_effect_set_vec2(graphics.param_mul_val, &mul);
+    gs_effect_set_vec2(graphics.param_add_val, &add);
+    gs_effect_set_float(graphics.param_visibility, crop.crop_visibility);
+    obs_source_process_filter_end(instance.source, graphics.crop_effect.get(), 0, 0);
+}
