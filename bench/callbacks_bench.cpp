@@ -1,14 +1,46 @@
 // The host callbacks' own cost per call, each against what its design must
 // pay at least: filter_video on the frame thread (a frame not due, one due),
-// and on the graphics thread the tick with a valid target and the render's
-// own work apart from the host's draw. The tick asks the host for the canvas
-// size, so the host must run: `xvfb-run -a callbacks_bench`.
+// and on the graphics thread the tick with a valid target, the render's own
+// work apart from the host's draw, and update while a long detection runs.
+// The tick asks the host for the canvas size, so the host must run:
+// `xvfb-run -a callbacks_bench`.
 #include "bench_host.h"
 #include "bench_table.h"
 #include "intake/luma.h"
 
+#include <atomic>
+#include <cstring>
 #include <graphics/vec2.h>
+#include <thread>
 #include <util/platform.h>
+
+namespace {
+
+// update on an instance whose worker detects a 1920x1080 picture over and over (a third of a
+// second each here), edits alternating: the family switched, or only the padding.
+void update_during_detection(benchmark::State &state, filter_instance *busy, bool family) {
+    std::atomic<bool> kicking{true};
+    std::thread kicker([&] {
+        for (; kicking; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+            busy->detect_event.signal();
+    });
+    wait_until([&] { return read_filter_state(*busy).last_pass_ns != 0; },
+               std::chrono::seconds(30));
+    const data_ptr settings(obs_data_create());
+    filter_get_defaults(settings.get());
+    obs_data_set_int(settings.get(), key_detect_width, 1920);
+    for (int flip = 0; auto _ : state) {
+        if (family)
+            obs_data_set_int(settings.get(), key_tag_family, flip ^= 1);
+        else
+            obs_data_set_double(settings.get(), key_padding, (flip ^= 1) ? 4.0 : 0.0);
+        filter_update(busy, settings.get());
+    }
+    kicking = false;
+    kicker.join();
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     bench_table table;
@@ -101,7 +133,26 @@ int main(int argc, char **argv) {
                   "four locks + expf (what any tick pays)", "four_locks_and_expf", under_2us);
     table.compare(group, "video_render's own work (copy + 3 parameter sets)",
                   "render_copy_and_parameters", "one lock and unlock", "one_lock", under_2us);
+    // A second instance with its worker running, fed a large picture directly.
+    instance_ptr busy = create_bench_instance(
+        [](obs_data_t *settings) { obs_data_set_int(settings, key_detect_width, 1920); });
+    {
+        const grey_image picture =
+            make_tag_scene(tag_family_kind::tag16h5, tag_scene::pair, 1920, 1080).image;
+        std::lock_guard lock(busy->tracking.mutex);
+        detection_frame &f = busy->tracking.input_frame;
+        ensure_detection_frame(f, picture.width, picture.height);
+        std::memcpy(f.data.get(), picture.pixels.data(), picture.pixels.size());
+        f.source_width = picture.width, f.source_height = picture.height, f.sequence = 1;
+    }
+    for (const bool family : {true, false})
+        benchmark::RegisterBenchmark(family ? "update/family" : "update/padding",
+                                     update_during_detection, busy.get(), family);
+    table.compare(group, "filter_update, family switched during a detection", "update/family",
+                  "filter_update, padding changed", "update/padding", {0, 100000});
+
     const int status = run_benchmarks(argc, argv, table, 5, "0.2");
+    busy.reset();
     instance.reset();
     stop_host();
     return status;

@@ -12,11 +12,21 @@ namespace {
 struct pass_settings {
     settings_snapshot settings;
     bool running;
+    uint64_t generation;
+    tag_family_handle new_family;
 };
 
 pass_settings copy_pass_settings(filter_instance &instance) {
     std::lock_guard lock(instance.config.mutex);
-    return {instance.config.settings, instance.config.worker_running};
+    return {instance.config.settings, instance.config.worker_running, instance.config.generation,
+            std::move(instance.config.pending_family)};
+}
+
+// Swaps in a family that update made; the old one is freed once the detector has let go of it.
+void install_family(detector_part &detector, tag_family_handle family) {
+    std::lock_guard lock(detector.mutex);
+    register_family(detector.detector.get(), detector.family.get(), family.get());
+    detector.family = std::move(family);
 }
 
 struct canvas {
@@ -70,10 +80,12 @@ void record_detection_perf(filter_instance &instance, const settings_snapshot &s
 bool run_detector_pass(filter_instance &instance) {
     if (!instance.config.mutex.ready())
         return false;
-    const pass_settings copy = copy_pass_settings(instance);
+    pass_settings copy = copy_pass_settings(instance);
     if (!copy.running)
         return false;
     const settings_snapshot &settings = copy.settings;
+    if (copy.new_family)
+        install_family(instance.detector, std::move(copy.new_family));
 
     // Taken even with tracking off, so that turning it back on starts from the newest picture.
     const canvas canvas_size = take_newest_frame(instance);
@@ -101,8 +113,6 @@ bool run_detector_pass(filter_instance &instance) {
     pass_result pass{};
     pass.any_tag = tags.has_a || tags.has_b;
     pass.both_tags = tags.has_a && tags.has_b;
-    if (settings.perf_diagnostics)
-        record_detection_perf(instance, settings, run, pass.any_tag, pass.both_tags);
     if (pass.both_tags) {
         pass.target = crop_target_from_pair(tags.a, tags.b, work.width, work.height,
                                             work.source_width, work.source_height, settings.padding,
@@ -110,9 +120,21 @@ bool run_detector_pass(filter_instance &instance) {
         pass.source_width = work.source_width;
         pass.source_height = work.source_height;
     }
-    const uint64_t now = os_gettime_ns();
-    std::lock_guard lock(instance.tracking.mutex);
-    apply_pass(instance.tracking.status, pass, now);
+    bool current;
+    {
+        const uint64_t now = os_gettime_ns();
+        std::lock_guard lock(instance.tracking.mutex);
+        // Begun before the user changed the markers or resumed tracking: its results are for
+        // what the user no longer asks for.
+        current = instance.tracking.generation == copy.generation;
+        if (current)
+            apply_pass(instance.tracking.status, pass, now);
+        instance.tracking.last_pass_ns = now;
+    }
+    // A stale pass counts as neither found nor lost.
+    if (settings.perf_diagnostics)
+        record_detection_perf(instance, settings, run, current && pass.any_tag,
+                              current && pass.both_tags);
     return true;
 }
 

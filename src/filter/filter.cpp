@@ -19,21 +19,17 @@ const char *filter_get_name(void *) {
     return module_text("Pinvale.FilterName");
 }
 
-// The worker holds the detector mutex for a whole detection, so a running detection finishes
-// with the old family and the next one uses the new one.
-void switch_family(filter_instance &instance, settings_snapshot &next, tag_family_kind old_family,
-                   obs_data_t *settings) {
+// The new family is made here, outside any lock, and left for the worker to install: the worker
+// holds the detector for a whole detection, and update runs on the host's graphics thread.
+tag_family_handle make_family(settings_snapshot &next, tag_family_kind old_family,
+                              obs_data_t *settings) {
     tag_family_handle created(next.tag_family);
     if (!created) {
         blog(LOG_ERROR, "Pinvale: failed to switch AprilTag family");
         next.tag_family = old_family;
         obs_data_set_int(settings, key_tag_family, static_cast<long long>(old_family));
-        return;
     }
-    detector_part &detector = instance.detector;
-    std::lock_guard lock(detector.mutex);
-    register_family(detector.detector.get(), detector.family.get(), created.get());
-    detector.family = std::move(created);
+    return created;
 }
 
 } // namespace
@@ -45,18 +41,28 @@ void filter_update(void *data, obs_data_t *settings) {
 
     const settings_snapshot old = copy_settings(*instance);
     settings_snapshot next = read_settings(instance->perf_from_env, settings);
+    tag_family_handle family;
     if (next.tag_family != old.tag_family)
-        switch_family(*instance, next, old.tag_family, settings);
+        family = make_family(next, old.tag_family, settings);
+    // Only the markers' own "both seen" starts over; the target, the loss and the zoom stay.
+    const bool tracking_resumed = !old.enable_tracking && next.enable_tracking;
+    const bool restart = tracking_resumed || markers_changed(old, next);
+    uint64_t generation;
     {
         std::lock_guard lock(instance->config.mutex);
         instance->config.settings = next;
+        // A family still waiting from an earlier switch is replaced, and freed with the handle.
+        if (family)
+            instance->config.pending_family = std::move(family);
+        generation = instance->config.generation += restart;
     }
     refresh_canvas_size(*instance);
 
-    // Only the markers' own "both seen" starts over; the target, the loss and the zoom stay.
-    const bool tracking_resumed = !old.enable_tracking && next.enable_tracking;
-    if (tracking_resumed || markers_changed(old, next)) {
+    // After the settings: a pass that copied the old ones sees the new generation here and drops
+    // its results, so hiding holds until the new markers are seen.
+    if (restart) {
         std::lock_guard lock(instance->tracking.mutex);
+        instance->tracking.generation = generation;
         instance->tracking.status.both_tags_seen = false;
     }
     if (next.perf_diagnostics != old.perf_diagnostics) {

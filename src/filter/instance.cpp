@@ -154,6 +154,8 @@ filter_state read_filter_state(filter_instance &instance) {
         std::lock_guard lock(instance.config.mutex);
         state.settings = instance.config.settings;
         state.worker_running = instance.config.worker_running;
+        state.generation = instance.config.generation;
+        state.family_pending = static_cast<bool>(instance.config.pending_family);
     }
     {
         const tracking_part &t = instance.tracking;
@@ -168,6 +170,8 @@ filter_state read_filter_state(filter_instance &instance) {
         state.input_source_width = t.input_frame.source_width;
         state.input_source_height = t.input_frame.source_height;
         state.taken_sequence = t.taken_sequence;
+        state.last_pass_ns = t.last_pass_ns;
+        state.published_generation = t.generation;
     }
     {
         std::lock_guard lock(instance.render.mutex);

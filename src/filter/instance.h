@@ -30,11 +30,18 @@ struct detection_frame {
 // were.
 bool ensure_detection_frame(detection_frame &frame, int32_t width, int32_t height);
 
-// The configuration mutex: the settings every reader copies, and the worker's run flag.
+// The configuration mutex: the settings every reader copies, the worker's run flag, and what an
+// update hands the worker.
 struct configuration_part {
     host_mutex mutex;
     settings_snapshot settings = default_settings_snapshot;
     bool worker_running = false;
+    // Counts the changes after which a pass begun earlier must not publish (other markers, or
+    // tracking resumed); copied by the worker with the settings.
+    uint64_t generation = 0;
+    // A family made by update for the worker to install at its next pass, so that update never
+    // waits for a detection; empty once taken.
+    tag_family_handle pending_family;
 };
 
 // The frame mutex: the newest detection frame handed from the intake to the worker, and what
@@ -52,8 +59,13 @@ struct tracking_part {
     uint32_t canvas_height = 0;
     // Shared by the intake's and the worker's allocation messages.
     bool warned_alloc = false;
-    // The sequence of the frame the worker took last, written when it takes one.
+    // The sequence of the frame the worker took last, written when it takes one, and when the
+    // last pass that got a result ended (stale ones too).
     uint64_t taken_sequence = 0;
+    uint64_t last_pass_ns = 0;
+    // The configuration's generation as update last published it: a pass of another generation
+    // publishes nothing.
+    uint64_t generation = 0;
 };
 
 // The render mutex: what the tick hands the render.
@@ -68,7 +80,8 @@ struct perf_part {
     perf_window window{};
 };
 
-// The detector mutex: the detector and its family, held for a whole detection.
+// The detector mutex: the detector and its family, held for a whole detection. Only the worker
+// takes it (and destroy, once the worker has ended).
 struct detector_part {
     host_mutex mutex;
     tag_family_handle family;
@@ -129,6 +142,8 @@ settings_snapshot copy_settings(filter_instance &instance);
 struct filter_state {
     settings_snapshot settings;
     bool worker_running;
+    uint64_t generation;
+    bool family_pending;
     tracking_status status;
     int32_t frame_width;
     int32_t frame_height;
@@ -139,6 +154,8 @@ struct filter_state {
     int32_t input_source_width;
     int32_t input_source_height;
     uint64_t taken_sequence;
+    uint64_t last_pass_ns;
+    uint64_t published_generation;
     crop_parameters crop;
     perf_window perf;
 };

@@ -19,8 +19,9 @@ constexpr uint64_t ms = 1'000'000;
 // The detection tests' scene, moved right and down by `shift` over mid-grey,
 // in colour unless `grey` (blue runs opposite to red and green, so a swapped
 // channel shows; the markers stay black and white in luma).
-rgba_image scene(tag_scene kind, int width, int height, bool grey, int shift = 0) {
-    const grey_image image = make_tag_scene(tag_family_kind::tag16h5, kind, width, height).image;
+rgba_image scene(tag_scene kind, int width, int height, bool grey, int shift = 0,
+                 tag_family_kind family = tag_family_kind::tag16h5) {
+    const grey_image image = make_tag_scene(family, kind, width, height).image;
     rgba_image picture(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -230,6 +231,73 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     update();
     EXPECT_TRUE(wait_until([&] { return crop().crop_visibility == 1.0f; }))
         << "tracking off shows the whole source, even while hiding";
+}
+
+// A frame the host draws upside down (stored bottom row first, marked flipped): the crop lands
+// where the viewer sees the markers, not where they sit in memory.
+TEST_F(EndToEnd, FlippedFramesAreCroppedWhereTheMarkersShow) {
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    const rgba_image shown = scene(tag_scene::pair, 640, 360, false);
+    rgba_image stored(shown.width, shown.height);
+    for (int32_t y = 0; y < shown.height; ++y)
+        std::copy_n(shown.row(shown.height - 1 - y), 4 * shown.width, stored.row(y));
+    host_frame flipped(VIDEO_FORMAT_BGRA, stored);
+    flipped.frame.flip = true;
+    flipped.push_to(parent);
+    ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the flipped frame";
+    expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360);
+    EXPECT_LE(drawn_against(shown, crop()), tolerance);
+}
+
+// A family switch while a detection of the old family runs: with hiding on, the output stays
+// hidden until both markers of the new family are seen, though the old family's pass, which
+// began before the switch, saw both of its own.
+TEST_F(EndToEnd, HidingHoldsThroughAFamilySwitchDuringADetection) {
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
+    obs_data_set_bool(settings.get(), key_perf_diagnostics, true); // counts the passes
+    // Long detections of a large picture, so that the switch falls inside one.
+    obs_data_set_int(settings.get(), key_detect_width, 1920);
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    const rgba_image old_pair = scene(tag_scene::pair, 1920, 1080, false);
+    show(old_pair);
+    ASSERT_TRUE(wait_until([&] { return crop().crop_visibility > 0.0f; }, 20s));
+
+    const filter_state before = state();
+    show(old_pair);
+    ASSERT_TRUE(wait_until(
+        [&] {
+            const filter_state now = state();
+            return now.taken_sequence != before.taken_sequence &&
+                   now.last_pass_ns == before.last_pass_ns;
+        },
+        20s))
+        << "no detection of the old family under way";
+    obs_data_set_int(settings.get(), key_tag_family, 1);
+    update();
+    // The tick after the switch hides the output; from then on it must stay hidden through the
+    // stale pass and one of the new family on the same picture.
+    ASSERT_TRUE(wait_for_host_frames(2));
+    const auto passes = [&] { return state().perf.counters.perf_detections; };
+    const uint64_t switched_at = before.perf.counters.perf_detections;
+    bool shown = false;
+    const auto watch_until = [&](uint64_t count) {
+        return wait_until(
+            [&] {
+                shown = shown || crop().crop_visibility > 0.0f;
+                return passes() >= count;
+            },
+            30s);
+    };
+    ASSERT_TRUE(watch_until(switched_at + 1));
+    show(old_pair);
+    ASSERT_TRUE(watch_until(switched_at + 2));
+    ASSERT_TRUE(wait_for_host_frames(2));
+    EXPECT_FALSE(shown || crop().crop_visibility > 0.0f)
+        << "the old family's markers showed the output after the switch";
+
+    show(scene(tag_scene::pair, 1920, 1080, false, 0, tag_family_kind::circle21h7));
+    EXPECT_TRUE(wait_until([&] { return crop().crop_visibility > 0.0f; }, 20s))
+        << "the new family's markers did not show it";
 }
 
 // A camera switching from 1920x1080 to 1280x720, the markers at the same
