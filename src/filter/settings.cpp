@@ -35,6 +35,12 @@ settings_snapshot normalise_settings(const stored_settings &stored, bool perf_fr
     s.detect_fps = to_nearest_float(stored.detect_fps);
     s.follow_half_life_ms = to_nearest_float(stored.follow_half_life_ms);
     s.perf_diagnostics = stored.perf_diagnostics || perf_from_env;
+    s.crop_shape = low_32_bits(stored.crop_shape) == static_cast<int32_t>(crop_shape_kind::source)
+                       ? crop_shape_kind::source
+                       : crop_shape_kind::canvas;
+    s.force_gpu_intake = stored.force_gpu_intake;
+    s.show_setup_view = stored.show_setup_view;
+    s.window_search = stored.window_search;
 
     const int32_t a = low_32_bits(stored.tag_id_a) == 1 ? 1 : 0;
     int32_t b = low_32_bits(stored.tag_id_b) == 1 ? 1 : 0;

@@ -10,6 +10,13 @@ enum class tag_family_kind : int32_t {
     circle21h7 = 1,
 };
 
+// The shape the crop takes: the canvas's, or the source's own (no distortion when the source's
+// aspect differs from the canvas's). The values are what the host stores.
+enum class crop_shape_kind : int32_t {
+    canvas = 0,
+    source = 1,
+};
+
 // The normalised configuration of one instance, copied whole by every reader.
 struct settings_snapshot {
     bool enable_tracking;
@@ -22,6 +29,12 @@ struct settings_snapshot {
     float detect_fps;
     float follow_half_life_ms;
     bool perf_diagnostics;
+    // Beyond the panel's first thirteen entries: with their defaults the filter behaves as it
+    // did without them.
+    crop_shape_kind crop_shape;
+    bool force_gpu_intake; // read the picture as drawn, even when raw frames come
+    bool show_setup_view;  // draw the whole picture with what the filter sees over it
+    bool window_search;    // search near the markers once both are known (no widget)
 
     bool operator==(const settings_snapshot &) const = default;
 };
@@ -37,6 +50,10 @@ inline constexpr settings_snapshot default_settings_snapshot = {
     .detect_fps = 5.0f,
     .follow_half_life_ms = 250.0f,
     .perf_diagnostics = false,
+    .crop_shape = crop_shape_kind::canvas,
+    .force_gpu_intake = false,
+    .show_setup_view = false,
+    .window_search = true,
 };
 
 inline constexpr int32_t detect_width_min = 160;
@@ -54,6 +71,10 @@ struct stored_settings {
     double detect_fps;
     double follow_half_life_ms;
     bool perf_diagnostics;
+    long long crop_shape;
+    bool force_gpu_intake;
+    bool show_setup_view;
+    bool window_search;
 };
 
 // Ranges, the tag-id pair and the environment override applied; never NaN.
@@ -84,7 +105,14 @@ inline constexpr char key_quad_sigma[] = "quad_sigma";
 inline constexpr char key_refine_edges[] = "refine_edges";
 inline constexpr char key_decode_sharpening[] = "decode_sharpening";
 
+inline constexpr char key_crop_shape[] = "crop_shape";
+inline constexpr char key_force_gpu_intake[] = "force_gpu_intake";
+inline constexpr char key_show_setup_view[] = "show_setup_view";
+inline constexpr char key_window_search[] = "window_search";
+
 // Panel entries that store no value of their own.
 inline constexpr char key_detection_help[] = "detection_help";
 inline constexpr char key_open_tags_pdf[] = "open_tags_pdf";
 inline constexpr char key_hide_without_both_help[] = "hide_without_both_help";
+inline constexpr char key_force_gpu_intake_help[] = "force_gpu_intake_help";
+inline constexpr char key_show_setup_view_help[] = "show_setup_view_help";

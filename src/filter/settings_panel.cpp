@@ -68,6 +68,10 @@ settings_snapshot read_settings(bool perf_from_env, obs_data_t *settings) {
     stored.detect_fps = obs_data_get_double(settings, key_detect_fps);
     stored.follow_half_life_ms = obs_data_get_double(settings, key_follow_half_life_ms);
     stored.perf_diagnostics = obs_data_get_bool(settings, key_perf_diagnostics);
+    stored.crop_shape = obs_data_get_int(settings, key_crop_shape);
+    stored.force_gpu_intake = obs_data_get_bool(settings, key_force_gpu_intake);
+    stored.show_setup_view = obs_data_get_bool(settings, key_show_setup_view);
+    stored.window_search = obs_data_get_bool(settings, key_window_search);
 
     const settings_snapshot snapshot = normalise_settings(stored, perf_from_env);
     obs_data_set_int(settings, key_tag_id_a, snapshot.tag_id_a);
@@ -97,6 +101,10 @@ void filter_get_defaults(obs_data_t *settings) {
     obs_data_set_default_double(settings, key_quad_sigma, static_cast<double>(c.quad_sigma));
     obs_data_set_default_bool(settings, key_refine_edges, c.refine_edges);
     obs_data_set_default_double(settings, key_decode_sharpening, c.decode_sharpening);
+    obs_data_set_default_int(settings, key_crop_shape, static_cast<long long>(d.crop_shape));
+    obs_data_set_default_bool(settings, key_force_gpu_intake, d.force_gpu_intake);
+    obs_data_set_default_bool(settings, key_show_setup_view, d.show_setup_view);
+    obs_data_set_default_bool(settings, key_window_search, d.window_search);
 }
 
 // The same panel for every instance; the host owns the set once returned.
@@ -125,5 +133,16 @@ obs_properties_t *filter_get_properties(void *) {
                             module_text("Pinvale.HideWithoutBoth"));
     add_info(props, key_hide_without_both_help, "Pinvale.HideWithoutBothHelp");
     add_info(props, key_pv_version, "Pinvale.Version");
+
+    // Added after the original thirteen, so that the panel reads as before down to the version.
+    obs_property_t *shape = add_int_list(props, key_crop_shape, "Pinvale.CropShape");
+    obs_property_list_add_int(shape, module_text("Pinvale.CropShapeCanvas"),
+                              static_cast<long long>(crop_shape_kind::canvas));
+    obs_property_list_add_int(shape, module_text("Pinvale.CropShapeSource"),
+                              static_cast<long long>(crop_shape_kind::source));
+    obs_properties_add_bool(props, key_force_gpu_intake, module_text("Pinvale.ForceGpuIntake"));
+    add_info(props, key_force_gpu_intake_help, "Pinvale.ForceGpuIntakeHelp");
+    obs_properties_add_bool(props, key_show_setup_view, module_text("Pinvale.ShowSetupView"));
+    add_info(props, key_show_setup_view_help, "Pinvale.ShowSetupViewHelp");
     return props;
 }

@@ -42,7 +42,7 @@ std::string describe(obs_properties_t *props) {
     return out.str();
 }
 
-TEST(PropertiesPanel, HostShowsTheThirteenPropertiesWithTheirKeysWithoutALocale) {
+TEST(PropertiesPanel, HostShowsTheThirteenPropertiesThenTheAddedOnesWithTheirKeysWithoutALocale) {
     obs_properties_t *props = nullptr;
     {
         // The loaded module finds no texts in an empty data folder.
@@ -64,6 +64,11 @@ open_tags_pdf button Pinvale.PrintMarkers
 hide_without_both_tags bool Pinvale.HideWithoutBoth
 hide_without_both_help text Pinvale.HideWithoutBothHelp info
 pv_version text Pinvale.Version info
+crop_shape list Pinvale.CropShape Pinvale.CropShapeCanvas=0 Pinvale.CropShapeSource=1
+force_gpu_intake bool Pinvale.ForceGpuIntake
+force_gpu_intake_help text Pinvale.ForceGpuIntakeHelp info
+show_setup_view bool Pinvale.ShowSetupView
+show_setup_view_help text Pinvale.ShowSetupViewHelp info
 )");
     obs_properties_destroy(props);
 }

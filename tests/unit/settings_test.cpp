@@ -35,11 +35,21 @@ TEST(NormaliseSettings, FollowsTheTable) {
         [](auto &s, auto &n) { s.follow_half_life_ms = NAN, n.follow_half_life_ms = 0; },
         [](auto &s, auto &n) { s.follow_half_life_ms = 0.1, n.follow_half_life_ms = 0.1f; },
         [](auto &s, auto &n) { s.perf_diagnostics = n.perf_diagnostics = true; },
+        [](auto &s, auto &n) { s.crop_shape = 1, n.crop_shape = crop_shape_kind::source; },
+        [](auto &s, auto &) { s.crop_shape = 2; },
+        [](auto &s, auto &) { s.crop_shape = (1LL << 32) + 2; },
+        [](auto &s, auto &n) {
+            s.crop_shape = (1LL << 32) + 1, n.crop_shape = crop_shape_kind::source;
+        },
+        [](auto &s, auto &n) { s.force_gpu_intake = n.force_gpu_intake = true; },
+        [](auto &s, auto &n) { s.show_setup_view = n.show_setup_view = true; },
+        [](auto &s, auto &n) { s.window_search = n.window_search = false; },
     };
     const auto fields = [](const settings_snapshot &n) {
         return std::tuple(n.enable_tracking, n.hide_without_both_tags, n.tag_family, n.tag_id_a,
                           n.tag_id_b, n.padding, n.detect_width, n.detect_fps,
-                          n.follow_half_life_ms, n.perf_diagnostics);
+                          n.follow_half_life_ms, n.perf_diagnostics, n.crop_shape,
+                          n.force_gpu_intake, n.show_setup_view, n.window_search);
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         stored_settings stored = {.enable_tracking = true,
@@ -51,7 +61,11 @@ TEST(NormaliseSettings, FollowsTheTable) {
                                   .detect_width = 960,
                                   .detect_fps = 5.0,
                                   .follow_half_life_ms = 250.0,
-                                  .perf_diagnostics = false};
+                                  .perf_diagnostics = false,
+                                  .crop_shape = 0,
+                                  .force_gpu_intake = false,
+                                  .show_setup_view = false,
+                                  .window_search = true};
         settings_snapshot want = default_settings_snapshot;
         cases[i](stored, want);
         EXPECT_EQ(fields(normalise_settings(stored, false)), fields(want)) << "row " << i;
