@@ -94,12 +94,14 @@ tag_quad quad_of(const apriltag_detection_t &detection) {
 
 } // namespace
 
-tag_pair_selection select_detected_tags(const zarray_t *detections, int32_t tag_id_a,
-                                        int32_t tag_id_b) {
-    // Converted in batches on the stack: the pass allocates nothing of its own.
+namespace {
+
+// Hands the result array to `use` in batches of candidates converted on the stack: the pass
+// allocates nothing of its own.
+template <typename Use>
+void for_each_batch(const zarray_t *detections, Use use) {
     constexpr int batch_size = 16;
     tag_candidate batch[batch_size];
-    tag_pair_selection selection{};
     const int count = zarray_size(detections);
     for (int first = 0; first < count; first += batch_size) {
         size_t filled = 0;
@@ -111,7 +113,24 @@ tag_pair_selection select_detected_tags(const zarray_t *detections, int32_t tag_
             batch[filled++] = {detection->id, detection->hamming, detection->decision_margin,
                                quad_of(*detection)};
         }
+        use(batch, filled);
+    }
+}
+
+} // namespace
+
+tag_pair_selection select_detected_tags(const zarray_t *detections, int32_t tag_id_a,
+                                        int32_t tag_id_b, pass_markers *markers, float scale_x,
+                                        float scale_y) {
+    tag_pair_selection selection{};
+    for_each_batch(detections, [&](const tag_candidate *batch, size_t filled) {
         merge_later(selection, select_tag_pair(batch, filled, tag_id_a, tag_id_b));
+    });
+    if (markers) {
+        *markers = markers_of_pass(selection, nullptr, 0, tag_id_a, tag_id_b, scale_x, scale_y);
+        for_each_batch(detections, [&](const tag_candidate *batch, size_t filled) {
+            add_other_markers(*markers, batch, filled, tag_id_a, tag_id_b, scale_x, scale_y);
+        });
     }
     return selection;
 }

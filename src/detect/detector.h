@@ -67,6 +67,8 @@ struct detection_run {
 detection_run run_detection(apriltag_detector_t *detector, const image_u8_t &image,
                             uint64_t (*clock)());
 
-// Tag A and tag B out of a result array, read in array order.
+// Tag A and tag B out of a result array, read in array order; with `markers`, also what the
+// pass saw, scaled to source pixels.
 tag_pair_selection select_detected_tags(const zarray_t *detections, int32_t tag_id_a,
-                                        int32_t tag_id_b);
+                                        int32_t tag_id_b, pass_markers *markers = nullptr,
+                                        float scale_x = 1.0f, float scale_y = 1.0f);

@@ -30,6 +30,39 @@ tag_pair_selection select_tag_pair(const tag_candidate *candidates, size_t count
 // Merges a later batch of candidates into an earlier selection: the later tag of an id wins.
 void merge_later(tag_pair_selection &into, const tag_pair_selection &later);
 
+// What one pass saw, for tools and the setup view: whether tag A and tag B were accepted, and
+// the accepted markers of the family (A and B as selected, then others in list order, as many
+// as fit), their quads in source pixels.
+enum class marker_role : uint8_t {
+    a,
+    b,
+    other,
+};
+
+struct seen_marker {
+    int32_t id;
+    marker_role role;
+    tag_quad quad;
+};
+
+struct pass_markers {
+    static constexpr uint32_t capacity = 8;
+    bool tag_a_seen;
+    bool tag_b_seen;
+    uint32_t count;
+    seen_marker markers[capacity];
+};
+
+// The markers of a pass from its candidates, with the selection already made; quads scaled
+// from detection to source pixels.
+pass_markers markers_of_pass(const tag_pair_selection &selection, const tag_candidate *candidates,
+                             size_t count, int32_t tag_id_a, int32_t tag_id_b, float scale_x,
+                             float scale_y);
+
+// Adds the accepted others among `candidates` to `markers`, while room is left.
+void add_other_markers(pass_markers &markers, const tag_candidate *candidates, size_t count,
+                       int32_t tag_id_a, int32_t tag_id_b, float scale_x, float scale_y);
+
 struct crop_rect {
     float center_x;
     float center_y;

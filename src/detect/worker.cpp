@@ -108,8 +108,11 @@ bool run_detector_pass(filter_instance &instance) {
         return true;
     }
 
-    const tag_pair_selection tags =
-        select_detected_tags(run.detections.get(), settings.tag_id_a, settings.tag_id_b);
+    pass_markers markers;
+    const tag_pair_selection tags = select_detected_tags(
+        run.detections.get(), settings.tag_id_a, settings.tag_id_b, &markers,
+        static_cast<float>(work.source_width) / static_cast<float>(work.width),
+        static_cast<float>(work.source_height) / static_cast<float>(work.height));
     pass_result pass{};
     pass.any_tag = tags.has_a || tags.has_b;
     pass.both_tags = tags.has_a && tags.has_b;
@@ -127,8 +130,10 @@ bool run_detector_pass(filter_instance &instance) {
         // Begun before the user changed the markers or resumed tracking: its results are for
         // what the user no longer asks for.
         current = instance.tracking.generation == copy.generation;
-        if (current)
+        if (current) {
             apply_pass(instance.tracking.status, pass, now);
+            instance.tracking.markers = markers;
+        }
         instance.tracking.last_pass_ns = now;
     }
     // A stale pass counts as neither found nor lost.

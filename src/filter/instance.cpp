@@ -171,6 +171,7 @@ filter_state read_filter_state(filter_instance &instance) {
         state.input_source_height = t.input_frame.source_height;
         state.taken_sequence = t.taken_sequence;
         state.last_pass_ns = t.last_pass_ns;
+        state.markers = t.markers;
         state.published_generation = t.generation;
     }
     {

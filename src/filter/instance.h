@@ -63,6 +63,8 @@ struct tracking_part {
     // last pass that got a result ended (stale ones too).
     uint64_t taken_sequence = 0;
     uint64_t last_pass_ns = 0;
+    // What the last pass that published saw.
+    pass_markers markers{};
     // The configuration's generation as update last published it: a pass of another generation
     // publishes nothing.
     uint64_t generation = 0;
@@ -155,6 +157,7 @@ struct filter_state {
     int32_t input_source_height;
     uint64_t taken_sequence;
     uint64_t last_pass_ns;
+    pass_markers markers;
     uint64_t published_generation;
     crop_parameters crop;
     perf_window perf;

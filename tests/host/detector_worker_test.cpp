@@ -104,9 +104,29 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
         const uint64_t before = os_gettime_ns();
         const grey_image shown = picture(kind);
         ASSERT_TRUE(h.pass(&shown));
-        const tracking_status now = h.status();
+        const filter_state state = h.state();
+        const tracking_status &now = state.status;
         EXPECT_EQ(std::tuple(now.tags_lost, now.both_tags_seen, now.target_valid),
                   std::tuple(lost, both, target));
+        // What the pass saw, the distractor (id 2) included, in source pixels.
+        std::string seen;
+        for (uint32_t i = 0; i < state.markers.count; ++i)
+            seen += std::to_string(state.markers.markers[i].id) + " ";
+        const bool a = kind == tag_scene::pair || kind == tag_scene::too_close;
+        const bool b = a || kind == tag_scene::only_b;
+        EXPECT_EQ(seen, std::string(a ? "0 " : "") + (b ? "1 " : "") + (b ? "2 " : ""));
+        EXPECT_EQ(std::pair(state.markers.tag_a_seen, state.markers.tag_b_seen), std::pair(a, b));
+        const std::vector<placed_marker> drawn =
+            make_tag_scene(tag_family_kind::tag16h5, kind, detect_w, detect_h).markers;
+        for (uint32_t i = 0; i < state.markers.count; ++i) {
+            for (const placed_marker &m : drawn) {
+                if (m.id == state.markers.markers[i].id) {
+                    EXPECT_NEAR(state.markers.markers[i].quad.center_x,
+                                quad_centre(m.grid).x * source_w / detect_w, 2.0)
+                        << "id " << m.id << " in source pixels";
+                }
+            }
+        }
         const crop_rect rect = now.target_rect;
         const uint64_t stamp = now.tags_lost_since_ns;
         // Stamped at the first pass of a loss only.

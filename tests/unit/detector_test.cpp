@@ -157,3 +157,33 @@ TEST(SelectTagPair, AcceptsAndPicksByRule) {
 }
 
 } // namespace
+
+namespace {
+
+// What a pass saw: A and B as selected, then the accepted others in order while room is left,
+// scaled to source pixels; rejected ones and repeats of A and B are not listed.
+TEST(PassMarkers, ListsTheSelectedPairThenAcceptedOthersScaled) {
+    std::vector<tag_candidate> list = {
+        cand(7, 0, 50, 1), cand(1, 0, 50, 2), cand(8, 1, 90, 3), cand(0, 0, 50, 4),
+        cand(9, 0, 19, 5), cand(0, 0, 60, 6), cand(3, 0, 25, 7),
+    };
+    for (int id = 10; id < 20; ++id)
+        list.push_back(cand(id, 0, 40, 10.0f + static_cast<float>(id)));
+    const tag_pair_selection pair = select_tag_pair(list.data(), list.size(), 0, 1);
+    const pass_markers seen = markers_of_pass(pair, list.data(), list.size(), 0, 1, 2.0f, 0.5f);
+    ASSERT_TRUE(seen.tag_a_seen && seen.tag_b_seen);
+    ASSERT_EQ(seen.count, pass_markers::capacity);
+    const std::pair<int32_t, marker_role> want[] = {
+        {0, marker_role::a},      {1, marker_role::b},      {7, marker_role::other},
+        {3, marker_role::other},  {10, marker_role::other}, {11, marker_role::other},
+        {12, marker_role::other}, {13, marker_role::other}};
+    for (uint32_t i = 0; i < seen.count; ++i)
+        EXPECT_EQ(std::pair(seen.markers[i].id, seen.markers[i].role), want[i]) << i;
+    EXPECT_EQ(seen.markers[0].quad.center_x, 12.0f) << "the later A, scaled by 2";
+    EXPECT_EQ(seen.markers[2].quad.center_x, 2.0f);
+    const pass_markers none = markers_of_pass({}, nullptr, 0, 0, 1, 1.0f, 1.0f);
+    EXPECT_EQ(std::tuple(none.tag_a_seen, none.tag_b_seen, none.count),
+              std::tuple(false, false, 0u));
+}
+
+} // namespace
