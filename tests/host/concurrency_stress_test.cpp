@@ -111,19 +111,22 @@ struct graphics_hooks {
 };
 
 TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycling) {
-    // Source 0 gets formats the host draws, I420 to I422, and carries the
-    // anchor, which never hides, so its output must always show; sources 1 and
-    // 2 run through every format value from 0 to 30, 2 every other picture
-    // upside down. Each picture has its own size; even ones carry tag16h5
-    // markers, odd ones tagCircle21h7.
+    // The host draws sources 0 and 2, so they get only formats it draws, I420
+    // to I422 (a frame it cannot convert makes its debug build assert while
+    // drawing); source 0 carries the anchor, which never hides, so its output
+    // must always show, and source 2 comes every other picture upside down.
+    // Source 1, shown but drawn nowhere, runs through every format value from 0
+    // to 30, as a camera with a format the host cannot draw would. Each picture
+    // has its own size; even ones carry tag16h5 markers, odd ones tagCircle21h7.
+    constexpr size_t undrawn = 1;
     std::vector<std::unique_ptr<host_frame>> feeds[3];
-    for (int s = 0; s < 3; ++s)
-        for (int k = 0, formats = s ? 31 : 12; k < formats + formats % 2; ++k) {
+    for (size_t s = 0; s < 3; ++s)
+        for (int k = 0, formats = s == undrawn ? 31 : 12; k < formats + formats % 2; ++k) {
             const int w = (s == 1 ? 640 : 480) * (4 + k % 3) / 6 | 1;
             const rgba_image picture =
                 tag_picture(tag_family_kind(k % 2), tag_scene::pair, w, w * 9 / 16);
             feeds[s].push_back(std::make_unique<host_frame>(
-                static_cast<video_format>((s ? 0 : 1) + k % formats), picture));
+                static_cast<video_format>((s == undrawn ? 0 : 1) + k % formats), picture));
             feeds[s].back()->frame.flip = s == 2 && k % 2;
         }
     const int threads_before = process_thread_count();
@@ -141,8 +144,12 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
                 obs_source_create_private("pinvaler_filter", "stress", settings.get()));
             obs_source_filter_add(sources[s], hooks.filters[s].back());
         }
-        // The host draws every output channel in each of its frames.
-        obs_set_output_source(static_cast<uint32_t>(s), sources[s]);
+        // The host draws every output channel in each of its frames; a source
+        // that is only shown gets its frames to its filters in the host's tick.
+        if (s == undrawn)
+            obs_source_inc_showing(sources[s]);
+        else
+            obs_set_output_source(static_cast<uint32_t>(s), sources[s]);
     }
     hooks.watched = sources[0];
     obs_add_tick_callback(graphics_hooks::on_tick, &hooks);
@@ -236,11 +243,16 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     EXPECT_GT(hooks.checked.load(), 0u) << hooks.frames << " host frames";
     EXPECT_EQ(hooks.empty.load(), 0u) << "source 0 drew nothing";
     EXPECT_EQ(count_log_since(mark, LOG_ERROR, "Pinvale: "), 0u);
+    EXPECT_GT(count_log_since(mark, LOG_WARNING, "Pinvale: unsupported video format "), 0u)
+        << "the undrawn source's formats never reached a filter";
 
     obs_remove_main_render_callback(graphics_hooks::on_render, &hooks);
     obs_remove_tick_callback(graphics_hooks::on_tick, &hooks);
     for (size_t s = 0; s < 3; ++s) {
-        obs_set_output_source(static_cast<uint32_t>(s), nullptr);
+        if (s == undrawn)
+            obs_source_dec_showing(sources[s]);
+        else
+            obs_set_output_source(static_cast<uint32_t>(s), nullptr);
         for (obs_source_t *filter : hooks.filters[s])
             obs_source_filter_remove(sources[s], filter);
     }
