@@ -22,43 +22,76 @@ uint8_t clamp_grey(double value) {
     return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
 }
 
-// Coverage of one pixel by the marker sheet: how many of 4x4 samples fall on it, and the sum of
-// their shades. Outside samples keep the picture.
+// The x-extent of a convex quad within the horizontal band y0..y1 (empty when it misses it).
+std::pair<double, double> band_extent(const scene_point (&quad)[4], double y0, double y1) {
+    double low = 1e300, high = -1e300;
+    const auto take = [&](double x) { low = std::min(low, x), high = std::max(high, x); };
+    for (int i = 0; i < 4; ++i) {
+        const scene_point &a = quad[i], &b = quad[(i + 1) % 4];
+        if (a.y >= y0 && a.y <= y1)
+            take(a.x);
+        for (const double y : {y0, y1})
+            if ((a.y - y) * (b.y - y) < 0)
+                take(a.x + (b.x - a.x) * (y - a.y) / (b.y - a.y));
+    }
+    return {low, high};
+}
+
+// Coverage of each pixel by the marker sheet: how many of 4x4 samples fall on it, and the sum
+// of their shades; outside samples keep the picture. A pixel whose four corners lie in one
+// module (modules are convex, so the whole pixel does) takes that module's shade at once.
 template <typename Pixel>
 void draw_sheet(int32_t width, int32_t height, Pixel pixel, const marker_pattern &pattern,
                 const scene_quad &grid, double margin, uint8_t ink, uint8_t paper, float lamp) {
     const homography to_image = homography::to_quad(grid), to_marker = to_image.inverse();
     const int32_t cells = pattern.modules;
     const double q = margin / cells;
-    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
-    for (const scene_point c : {to_image.map(-q, -q), to_image.map(1 + q, -q),
-                                to_image.map(1 + q, 1 + q), to_image.map(-q, 1 + q)}) {
-        x0 = std::min(x0, std::floor(c.x)), y0 = std::min(y0, std::floor(c.y));
-        x1 = std::max(x1, std::ceil(c.x)), y1 = std::max(y1, std::ceil(c.y));
-    }
+    const scene_point sheet[4] = {to_image.map(-q, -q), to_image.map(1 + q, -q),
+                                  to_image.map(1 + q, 1 + q), to_image.map(-q, 1 + q)};
+    double y0 = 1e300, y1 = -1e300;
+    for (const scene_point &c : sheet)
+        y0 = std::min(y0, std::floor(c.y)), y1 = std::max(y1, std::ceil(c.y));
+    const auto shade_at = [&](const scene_point &uv, int32_t cx, int32_t cy) {
+        const bool on_grid = cx >= 0 && cy >= 0 && cx < cells && cy < cells;
+        const bool is_ink = on_grid && pattern.dark[static_cast<size_t>(cy * cells + cx)];
+        const double across = (uv.x + uv.y + 2 * q) / (1 + 2 * q) * 0.5;
+        return (is_ink ? ink : paper) * (1.0 - static_cast<double>(lamp) * across);
+    };
+    const auto in_sheet = [&](const scene_point &uv) {
+        return uv.x >= -q && uv.y >= -q && uv.x < 1 + q && uv.y < 1 + q;
+    };
+    const auto cell_of = [&](double u) { return static_cast<int32_t>(std::floor(u * cells)); };
     const int32_t y_from = static_cast<int32_t>(std::clamp(y0, 0.0, 1.0 * height));
     const int32_t y_to = static_cast<int32_t>(std::clamp(y1, -1.0, height - 1.0));
-    const int32_t x_from = static_cast<int32_t>(std::clamp(x0, 0.0, 1.0 * width));
-    const int32_t x_to = static_cast<int32_t>(std::clamp(x1, -1.0, width - 1.0));
-    for (int32_t y = y_from; y <= y_to; ++y)
+    for (int32_t y = y_from; y <= y_to; ++y) {
+        const auto [low, high] = band_extent(sheet, y, y + 1.0);
+        const int32_t x_from = static_cast<int32_t>(std::clamp(std::floor(low), 0.0, 1.0 * width));
+        const int32_t x_to = static_cast<int32_t>(std::clamp(std::ceil(high), -1.0, width - 1.0));
         for (int32_t x = x_from; x <= x_to; ++x) {
+            const scene_point corners[4] = {to_marker.map(x, y), to_marker.map(x + 1, y),
+                                            to_marker.map(x, y + 1), to_marker.map(x + 1, y + 1)};
+            const int32_t cx = cell_of(corners[0].x), cy = cell_of(corners[0].y);
+            bool uniform = true;
+            for (const scene_point &c : corners)
+                uniform = uniform && in_sheet(c) && cell_of(c.x) == cx && cell_of(c.y) == cy;
+            if (uniform) {
+                const scene_point middle = to_marker.map(x + 0.5, y + 0.5);
+                pixel(x, y, 16 * shade_at(middle, cx, cy), 16);
+                continue;
+            }
             double shade = 0.0;
             int inside = 0;
             for (int s = 0; s < 16; ++s) {
                 const scene_point uv = to_marker.map(x + (s % 4 + 0.5) / 4, y + (s / 4 + 0.5) / 4);
-                if (uv.x < -q || uv.y < -q || uv.x >= 1 + q || uv.y >= 1 + q)
+                if (!in_sheet(uv))
                     continue;
                 ++inside;
-                const int32_t cx = static_cast<int32_t>(std::floor(uv.x * cells));
-                const int32_t cy = static_cast<int32_t>(std::floor(uv.y * cells));
-                const bool on_grid = cx >= 0 && cy >= 0 && cx < cells && cy < cells;
-                const bool is_ink = on_grid && pattern.dark[static_cast<size_t>(cy * cells + cx)];
-                const double across = (uv.x + uv.y + 2 * q) / (1 + 2 * q) * 0.5;
-                shade += (is_ink ? ink : paper) * (1.0 - static_cast<double>(lamp) * across);
+                shade += shade_at(uv, cell_of(uv.x), cell_of(uv.y));
             }
             if (inside)
                 pixel(x, y, shade, inside);
         }
+    }
 }
 
 // Background clutter: a soft gradient with random grey rectangles, whose edges give the detector
