@@ -1,8 +1,8 @@
 # The plug-in's code in two libraries.
 #
 # pinvaler_core: the host-free logic (luma and downscale, crop geometry, zoom smoothing, settings
-# normalisation, the rate gate, tag selection and tracking status, the diagnostics line, and the
-# detector library's side). It sees the host's headers for plain enums but never links the host:
+# normalisation, the rate gate, which intake serves and the GPU intake's staging ring, tag
+# selection and tracking status, the diagnostics line, and the detector library's side). It sees the host's headers for plain enums but never links the host:
 # the unit tests link it without libobs, so a host call here fails their link.
 add_library(pinvaler_core STATIC
     src/detect/crop_geometry.cpp
@@ -10,10 +10,12 @@ add_library(pinvaler_core STATIC
     src/detect/perf_report.cpp
     src/detect/tracking.cpp
     src/filter/settings.cpp
+    src/intake/intake_choice.cpp
     src/intake/luma.cpp
     src/intake/luma_rows.cpp
     src/intake/luma_rows_x86.cpp
     src/intake/rate_gate.cpp
+    src/intake/staging_ring.cpp
     src/zoom/zoom_step.cpp)
 target_include_directories(pinvaler_core PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/src")
 target_include_directories(pinvaler_core SYSTEM PUBLIC
@@ -28,6 +30,8 @@ add_library(pinvaler_plugin OBJECT
     src/filter/instance.cpp
     src/filter/settings_panel.cpp
     src/intake/frame_intake.cpp
+    src/intake/gpu_intake.cpp
+    src/intake/gpu_readback.cpp
     src/module/module.cpp
     src/zoom/zoom_output.cpp)
 # Platform files carry a platform suffix; only this platform's join the build.

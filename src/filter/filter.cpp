@@ -3,6 +3,7 @@
 //   create, destroy    filter/instance.cpp
 //   defaults, panel    filter/settings_panel.cpp
 //   filter_video       intake/frame_intake.cpp    (the host's video thread)
+//   the GPU intake     intake/gpu_intake.cpp      (video_render, before the output)
 //   the worker         detect/worker.cpp          (the instance's own thread)
 //   video_tick/render  zoom/zoom_output.cpp       (the host's graphics thread)
 // libobs 29 runs update, video_tick and video_render on its graphics thread: whatever they wait
@@ -76,10 +77,14 @@ void video_tick(void *data, float seconds) {
         zoom_tick(*instance, seconds);
 }
 
-// The host's effect is ignored: the filter always draws through its own crop effect.
+// The host's effect is ignored: the filter always draws through its own crop effect. The GPU
+// intake draws the target for itself first, outside the output's begin and end.
 void video_render(void *data, gs_effect_t *) {
-    if (auto *instance = static_cast<filter_instance *>(data))
-        zoom_render(*instance);
+    auto *instance = static_cast<filter_instance *>(data);
+    if (!instance)
+        return;
+    intake_drawn_picture(*instance);
+    zoom_render(*instance);
 }
 
 // The frame always goes back unchanged: the filter only watches raw frames.

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr char crop_effect_file[] = "effects/pinvaler.effect";
+constexpr char luma_effect_file[] = "effects/luma.effect";
 
 void *fail_create(filter_instance *instance, const char *message) {
     blog(LOG_ERROR, "%s", message);
@@ -32,6 +33,29 @@ void load_crop_effect(graphics_part &graphics, const char *path, char **error_te
         }
     }
     obs_leave_graphics();
+}
+
+// The GPU intake is an addition: without its effect the instance still tracks raw frames, and
+// says once that other sources stay pass-through.
+bool load_luma_effect(graphics_part &graphics) {
+    const host_string path(obs_find_module_file(plugin_module(), luma_effect_file));
+    if (!path) {
+        blog(LOG_WARNING, "Pinvale: luma effect is missing from plugin resources; only sources "
+                          "with readable raw frames can be tracked");
+        return false;
+    }
+    host_string error;
+    obs_enter_graphics();
+    const bool loaded = graphics.readback.load(path.get(), error);
+    obs_leave_graphics();
+    if (!loaded) {
+        const bool has_text = error && *error.get();
+        blog(LOG_WARNING,
+             "Pinvale: failed to load luma effect %s%s%s; only sources with readable raw frames "
+             "can be tracked",
+             path.get(), has_text ? ": " : "", has_text ? error.get() : "");
+    }
+    return loaded;
 }
 
 } // namespace
@@ -73,6 +97,7 @@ void *filter_create(obs_data_t *settings, obs_source_t *source) {
     if (!instance->perf.mutex.init())
         return fail_create(instance, "Pinvale: failed to initialize performance mutex");
     instance->intake.gate.schedule_fps = snapshot.detect_fps;
+    instance->graphics.gate.schedule_fps = snapshot.detect_fps;
 
     detector_part &detector = instance->detector;
     detector.family = tag_family_handle(snapshot.tag_family);
@@ -99,6 +124,7 @@ void *filter_create(obs_data_t *settings, obs_source_t *source) {
         return nullptr;
     }
 
+    instance->drawn_intake_available = load_luma_effect(instance->graphics);
     refresh_canvas_size(*instance);
 
     if (!instance->detect_event.create())
@@ -164,6 +190,7 @@ filter_state read_filter_state(filter_instance &instance) {
         state.frame_width = t.frame_width;
         state.frame_height = t.frame_height;
         state.frame_usable = t.frame_usable;
+        state.intake = t.intake;
         state.canvas_width = t.canvas_width;
         state.canvas_height = t.canvas_height;
         state.input_sequence = t.input_frame.sequence;

@@ -7,10 +7,13 @@
 #include "detect/tracking.h"
 #include "filter/host_handles.h"
 #include "filter/settings.h"
+#include "intake/gpu_readback.h"
+#include "intake/intake_choice.h"
 #include "intake/rate_gate.h"
 #include "platform/threads.h"
 #include "zoom/zoom_step.h"
 
+#include <atomic>
 #include <cstdint>
 #include <obs-module.h>
 
@@ -50,9 +53,14 @@ struct tracking_part {
     host_mutex mutex;
     detection_frame input_frame;
     tracking_status status{};
-    int32_t frame_width = 0; // the latest raw frame with valid dimensions
+    // The latest raw frame with valid dimensions, or the drawn size while the GPU intake serves.
+    int32_t frame_width = 0;
     int32_t frame_height = 0;
-    bool frame_usable = true; // the latest raw frame was accepted and converted
+    // The latest raw frame was accepted and converted, or the GPU intake serves.
+    bool frame_usable = true;
+    // Which intake serves, as the raw-frame intake chose for a parent that delivers raw frames,
+    // or the graphics part for one that draws on the GPU.
+    intake_kind intake = intake_kind::undecided;
     // The host's canvas size, read on host threads (the worker reading it would race the host
     // rewriting it) for the crop's aspect.
     uint32_t canvas_width = 0;
@@ -93,9 +101,15 @@ struct detector_part {
 // Touched only on the thread that delivers raw frames.
 struct intake_part {
     rate_gate gate{};
-    uint64_t submit_sequence = 0; // frames found due
-    bool warned_format = false;
-    bool warned_frame = false; // shared by the two frame-rejection messages
+    bool warned_frame = false;  // shared by the two frame-rejection messages
+    int32_t previous_width = 0; // the frame before, for comparing with the drawn size
+    int32_t previous_height = 0;
+    intake_choice logged{}; // the intake the last info line named
+    // What this thread last published as the tracking part's intake, with the drawn size the
+    // GPU intake was published with; undecided again after a refused frame.
+    intake_kind published = intake_kind::undecided;
+    int32_t published_width = 0;
+    int32_t published_height = 0;
 };
 
 // Touched only by the worker.
@@ -110,6 +124,13 @@ struct graphics_part {
     gs_eparam_t *param_mul_val = nullptr;
     gs_eparam_t *param_add_val = nullptr;
     gs_eparam_t *param_visibility = nullptr;
+    // The GPU intake: its rate gate runs on the host's video frame time, so that it decides once
+    // per frame however often the filter is drawn.
+    gpu_readback readback;
+    rate_gate gate{};
+    uint64_t stages = 0;           // pictures staged, for tests and tools
+    uint64_t staged_raw_frame = 0; // raw_frames_seen when the last picture was staged
+    bool gpu_source_known = false; // the choice for a parent without raw frames is published
 };
 
 struct filter_instance {
@@ -121,6 +142,13 @@ struct filter_instance {
     obs_source_t *const source;
     const bool perf_from_env; // PINVALER_PERF asked for diagnostics at create
     int32_t worker_threads = 0;
+    // The luma effect loaded at create: the GPU intake can serve. Not changed afterwards.
+    bool drawn_intake_available = false;
+    // Pictures found due by either intake; the newest handed to the worker carries its number.
+    std::atomic<uint64_t> submit_sequence{0};
+    // Raw frames filter_video has seen: the GPU intake reads a parent that delivers them once per
+    // new frame, as the raw-frame intake would.
+    std::atomic<uint64_t> raw_frames_seen{0};
 
     configuration_part config;
     tracking_part tracking;
@@ -150,6 +178,7 @@ struct filter_state {
     int32_t frame_width;
     int32_t frame_height;
     bool frame_usable;
+    intake_kind intake;
     uint32_t canvas_width;
     uint32_t canvas_height;
     uint64_t input_sequence;
@@ -180,6 +209,7 @@ settings_snapshot read_settings(bool perf_from_env, obs_data_t *settings);
 
 // Subsystems, each called from one callback (filter/filter.cpp).
 void intake_raw_frame(filter_instance &instance, obs_source_frame *frame); // video thread
+void intake_drawn_picture(filter_instance &instance);                      // graphics thread
 void *detector_worker(void *instance);                                     // the worker thread
 // One pass of the worker after a wake; false once the run flag is down.
 bool run_detector_pass(filter_instance &instance);

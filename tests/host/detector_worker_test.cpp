@@ -34,7 +34,7 @@ struct worker_harness {
         instance = create_instance(settings.get());
     }
     uint64_t feed(const grey_image &image, int32_t sw = source_w, int32_t sh = source_h) {
-        const uint64_t sequence = ++instance->intake.submit_sequence;
+        const uint64_t sequence = ++instance->submit_sequence;
         {
             std::lock_guard lock(instance->tracking.mutex);
             detection_frame &f = instance->tracking.input_frame;
@@ -202,7 +202,7 @@ TEST_F(DetectorWorker, WhatComesDuringADetectionTakesEffectOnTheNextPass) {
     ASSERT_TRUE(h.wait_detections(2));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(h.perf().perf_detections, 2u);
-    EXPECT_EQ(h.state().taken_sequence, h.instance->intake.submit_sequence);
+    EXPECT_EQ(h.state().taken_sequence, h.instance->submit_sequence);
     EXPECT_EQ(both_tag_runs(), 1u);
 
     // A family switch by update returns at once, and the detection under way finishes with the

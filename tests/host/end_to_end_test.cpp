@@ -104,6 +104,8 @@ protected:
         std::filesystem::create_directories(data.file("effects"));
         std::ofstream(data.file("effects/pinvaler.effect"))
             << effect.insert(effect.find(sample) + sample.size(), ".bgra");
+        std::filesystem::copy_file(PINVALER_DATA_DIR "/effects/luma.effect",
+                                   data.file("effects/luma.effect"));
         obs_data_set_double(settings.get(), key_detect_fps, 30.0);
         parent = create_push_source("filtered");
         ASSERT_NE(parent, nullptr);
