@@ -1,6 +1,7 @@
 // The filter in the real host: raw frames go in through a camera-like source,
-// the host draws the filtered source, and the picture read back is compared
-// with the source cropped by hand.
+// or a picture drawn on the GPU like an image or a capture, the host draws the
+// filtered source, and the picture read back is compared with the source
+// cropped by hand.
 #include "host_harness.h"
 
 #include <algorithm>
@@ -90,6 +91,12 @@ bool close_crop(const crop_parameters &a, const crop_parameters &b, float within
 // interpolates with a few bits of fraction, which costs as much at sharp edges.
 constexpr int tolerance = 3;
 
+// How the test source hands its picture to the host.
+enum class feed {
+    raw_frames, // pushed like a camera's: the raw-frame intake reads them
+    gpu,        // drawn on the GPU: the GPU intake reads the picture as drawn
+};
+
 // The real filter from the loaded module on a test source, drawn by the host
 // on its main output every frame, as a preview does. Its effect is the shipped
 // one swapping red and blue, so that every picture drawn shows it went through
@@ -107,25 +114,41 @@ protected:
         std::filesystem::copy_file(PINVALER_DATA_DIR "/effects/luma.effect",
                                    data.file("effects/luma.effect"));
         obs_data_set_double(settings.get(), key_detect_fps, 30.0);
-        parent = create_push_source("filtered");
-        ASSERT_NE(parent, nullptr);
-        obs_set_output_source(0, parent);
     }
     void TearDown() override {
         obs_set_output_source(0, nullptr);
-        obs_source_filter_remove(parent, filter);
+        if (parent && filter)
+            obs_source_filter_remove(parent, filter);
         obs_source_release(filter);
         obs_source_release(parent);
         obs_wait_for_destroy_queue();
     }
-    void add_filter() {
+    // The source, shown on the main output, and the filter on it. A camera's first frame comes
+    // before the host has drawn any, when the filter cannot yet tell whether the host turns its
+    // frames, and is read as drawn; a grey one goes first, so that raw frames serve the test's.
+    void add_filter(feed kind = feed::raw_frames) {
+        feeding = kind;
+        const rgba_image grey = scene(tag_scene::empty, 640, 360, true);
+        parent = kind == feed::gpu ? create_picture_source("filtered", grey)
+                                   : create_push_source("filtered");
+        ASSERT_NE(parent, nullptr);
+        obs_set_output_source(0, parent);
         filter = obs_source_create_private("pinvaler_filter", "filtered", settings.get());
         ASSERT_NE(filter, nullptr);
         obs_source_filter_add(parent, filter);
+        if (kind == feed::raw_frames) {
+            show(grey);
+            ASSERT_TRUE(wait_until([&] { return instance()->raw_frames_seen > 0; }));
+            ASSERT_TRUE(wait_for_host_frames(2));
+        }
     }
-    // One frame, as a camera delivers it; the host hands it to the filter in its next tick.
+    // One frame, as a camera delivers it (the host hands it to the filter in its next tick), or
+    // the GPU source's next picture.
     void show(const rgba_image &picture, video_format format = VIDEO_FORMAT_BGRA) {
-        host_frame(format, picture).push_to(parent);
+        if (feeding == feed::gpu)
+            set_source_picture(parent, picture);
+        else
+            host_frame(format, picture).push_to(parent);
     }
     filter_instance *instance() const { return instance_of(filter); }
     filter_state state() const { return read_filter_state(*instance()); }
@@ -157,45 +180,64 @@ protected:
 
     module_data_dir data{"swapped-effect"};
     data_ptr settings = default_settings();
+    feed feeding = feed::raw_frames;
     obs_source_t *parent = nullptr;
     obs_source_t *filter = nullptr;
 };
 
-class EndToEndFormats : public EndToEnd, public ::testing::WithParamInterface<video_format> {};
+// A source as the tests feed it: raw frames of a format, or a picture drawn on the GPU.
+struct source_case {
+    const char *name;
+    feed kind;
+    video_format format;
+    tag_family_kind family;
+};
 
-TEST_P(EndToEndFormats, ShowsTheRegionBetweenTheMarkers) {
-    ASSERT_NO_FATAL_FAILURE(add_filter());
-    const rgba_image picture = scene(tag_scene::pair, 640, 360, GetParam() != VIDEO_FORMAT_BGRA);
+class EndToEndSources : public EndToEnd, public ::testing::WithParamInterface<source_case> {};
+
+TEST_P(EndToEndSources, ShowsTheRegionBetweenTheMarkers) {
+    const source_case &c = GetParam();
+    obs_data_set_int(settings.get(), key_tag_family, static_cast<long long>(c.family));
+    ASSERT_NO_FATAL_FAILURE(add_filter(c.kind));
+    const bool bgra = c.kind == feed::gpu || c.format == VIDEO_FORMAT_BGRA;
+    const rgba_image picture = scene(tag_scene::pair, 640, 360, !bgra, 0, c.family);
     {
         std::lock_guard lock(instance()->tracking.mutex);
         instance()->tracking.canvas_width = 0;
     }
-    show(picture, GetParam());
+    show(picture, c.format);
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the markers";
+    EXPECT_EQ(state().intake, c.kind == feed::gpu ? intake_kind::drawn : intake_kind::raw_frames);
     EXPECT_EQ(state().canvas_width, canvas_width)
         << "the tick refreshes the canvas size for the worker";
     // Detection runs at the frame's own size.
-    expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360);
+    expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360, c.family);
     EXPECT_LE(drawn_against(picture, crop()), tolerance);
     obs_data_set_bool(settings.get(), key_enable_tracking, false);
     update();
     ASSERT_TRUE(wait_until([&] { return close_crop(crop(), identity_crop()); }));
-    EXPECT_LE(drawn_against(picture, identity_crop()),
-              GetParam() == VIDEO_FORMAT_BGRA ? 0 : tolerance)
-        << "tracking off, through the effect: BGRA exactly, YUV up to the conversion";
+    EXPECT_LE(drawn_against(picture, identity_crop()), bgra ? 0 : tolerance)
+        << "tracking off, through the effect: RGB exactly, YUV up to the conversion";
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, EndToEndFormats,
-                         ::testing::Values(VIDEO_FORMAT_BGRA, VIDEO_FORMAT_NV12),
-                         [](const auto &p) { return std::string(get_video_format_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(
+    Sources, EndToEndSources,
+    ::testing::Values(
+        source_case{"BGRA", feed::raw_frames, VIDEO_FORMAT_BGRA, tag_family_kind::tag16h5},
+        source_case{"NV12", feed::raw_frames, VIDEO_FORMAT_NV12, tag_family_kind::tag16h5},
+        source_case{"gpu_tag16h5", feed::gpu, VIDEO_FORMAT_NONE, tag_family_kind::tag16h5},
+        source_case{"gpu_circle21h7", feed::gpu, VIDEO_FORMAT_NONE, tag_family_kind::circle21h7}),
+    [](const auto &p) { return std::string(p.param.name); });
 
 // Hidden while not both markers are seen, and back within two host frames
 // when they are, at their new place at once. When both go, the crop holds for
-// 0.8 s, then eases back to the whole frame.
-TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
+// 0.8 s, then eases back to the whole frame. The same whichever intake reads the picture.
+class EndToEndFeeds : public EndToEnd, public ::testing::WithParamInterface<feed> {};
+
+TEST_P(EndToEndFeeds, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
     obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 40.0);
-    ASSERT_NO_FATAL_FAILURE(add_filter());
+    ASSERT_NO_FATAL_FAILURE(add_filter(GetParam()));
     show(scene(tag_scene::pair, 640, 360, false));
     ASSERT_TRUE(settles_on_target(640, 360));
     const crop_parameters first = crop();
@@ -235,6 +277,11 @@ TEST_F(EndToEnd, HidesWithoutBothMarkersAndHoldsThenEasesWhenBothAreGone) {
         << "tracking off shows the whole source, even while hiding";
 }
 
+INSTANTIATE_TEST_SUITE_P(Feeds, EndToEndFeeds, ::testing::Values(feed::raw_frames, feed::gpu),
+                         [](const auto &p) {
+                             return std::string(p.param == feed::gpu ? "gpu" : "raw_frames");
+                         });
+
 // A frame the host draws upside down (stored bottom row first, marked flipped): the crop lands
 // where the viewer sees the markers, not where they sit in memory.
 TEST_F(EndToEnd, FlippedFramesAreCroppedWhereTheMarkersShow) {
@@ -249,6 +296,76 @@ TEST_F(EndToEnd, FlippedFramesAreCroppedWhereTheMarkersShow) {
     ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the flipped frame";
     expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360);
     EXPECT_LE(drawn_against(shown, crop()), tolerance);
+}
+
+// A camera whose frames the host turns as it draws them (a phone held upright): 1280x720 frames
+// shown at 720x1280. The frames do not show what the viewer sees, so the picture is read as
+// drawn, and the crop lands between the markers where the viewer sees them.
+TEST_F(EndToEnd, TurnedFramesAreCroppedBetweenTheMarkersAsShown) {
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    obs_source_set_async_rotation(parent, 90);
+    // The host turns a frame a quarter counter-clockwise: the frame holds the picture shown
+    // turned a quarter clockwise.
+    const rgba_image seen = scene(tag_scene::pair, 720, 1280, false);
+    rgba_image frame(1280, 720);
+    for (int32_t y = 0; y < frame.height; ++y)
+        for (int32_t x = 0; x < frame.width; ++x)
+            std::copy_n(seen.at(y, seen.height - 1 - x), 4, frame.at(x, y));
+    show(frame);
+    ASSERT_TRUE(settles_on_target(720, 1280)) << "no target in the picture as shown";
+    EXPECT_EQ(state().intake, intake_kind::drawn);
+    expect_crop_of_drawn_pair(status().target_rect, 720, 1280, 720, 1280);
+    EXPECT_LE(drawn_against(seen, crop()), tolerance);
+}
+
+// A 10-bit camera: the luma reader does not take its frames, so the picture is read as drawn,
+// and with hiding on the output stays hidden until both markers are seen.
+TEST_F(EndToEnd, TenBitFramesAreTrackedAndHiddenWithoutBothMarkers) {
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    // Grey: the tests' YUV frames carry exactly the picture's luma.
+    show(scene(tag_scene::only_b, 640, 360, true), VIDEO_FORMAT_P010);
+    ASSERT_TRUE(wait_until([&] { return state().intake == intake_kind::drawn; }));
+    const uint64_t sequence = state().input_sequence;
+    ASSERT_TRUE(wait_until([&] {
+        const filter_state now = state();
+        return now.taken_sequence > sequence && now.markers.tag_b_seen;
+    })) << "tag B was not seen in the picture as drawn";
+    EXPECT_TRUE(state().frame_usable);
+    EXPECT_EQ(crop().crop_visibility, 0.0f) << "shown while only one marker is seen";
+
+    show(scene(tag_scene::pair, 640, 360, true), VIDEO_FORMAT_P010);
+    ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the 10-bit frames";
+    EXPECT_EQ(crop().crop_visibility, 1.0f);
+    expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360);
+}
+
+// Turning tracking off stops the GPU intake at once: nothing more is drawn for it, staged or
+// handed to the worker, and what was staged is dropped; turned on, it reads again.
+TEST_F(EndToEnd, TrackingOffStopsReadingThePictureBack) {
+    ASSERT_NO_FATAL_FAILURE(add_filter(feed::gpu));
+    show(scene(tag_scene::pair, 640, 360, false));
+    ASSERT_TRUE(settles_on_target(640, 360));
+    const auto readback = [&] {
+        obs_enter_graphics();
+        const graphics_part &graphics = instance()->graphics;
+        const auto counts = std::pair(graphics.stages, graphics.readback.pending());
+        obs_leave_graphics();
+        return counts;
+    };
+    obs_data_set_bool(settings.get(), key_enable_tracking, false);
+    update();
+    ASSERT_TRUE(wait_for_host_frames(2));
+    const auto off = readback();
+    const uint64_t sequence = state().input_sequence;
+    EXPECT_EQ(off.second, 0) << "staged pictures kept";
+    ASSERT_TRUE(wait_for_host_frames(10));
+    EXPECT_EQ(readback(), off) << "staged with tracking off";
+    EXPECT_EQ(state().input_sequence, sequence) << "a picture handed over with tracking off";
+    obs_data_set_bool(settings.get(), key_enable_tracking, true);
+    update();
+    EXPECT_TRUE(wait_until([&] { return state().input_sequence > sequence; }));
+    EXPECT_GT(readback().first, off.first);
 }
 
 // A family switch while a detection of the old family runs: with hiding on, the output stays

@@ -98,3 +98,67 @@ TEST(FilterLifecycle, DetachedFilterIsDrawnAsNothingWithoutHarm) {
 }
 
 } // namespace
+
+namespace {
+
+// The GPU intake is an addition: without a usable luma effect, create still succeeds, says so
+// once, raw frames are still tracked, and a source without them is shown whole, even while
+// hiding, with a warning naming why.
+TEST(FilterLifecycle, CreateSucceedsWithoutTheLumaEffect) {
+    std::stringstream shipped;
+    shipped << std::ifstream(PINVALER_DATA_DIR "/effects/luma.effect").rdbuf();
+    std::string no_width = shipped.str();
+    for (size_t at; (at = no_width.find("luma_width")) != std::string::npos;)
+        no_width.replace(at, 10, "luma_depth");
+    const std::pair<const char *, const char *> cases[] = {
+        {nullptr, "Pinvale: luma effect is missing from plugin resources; only sources with "
+                  "readable raw frames can be tracked"},
+        {"this is not an effect {", "Pinvale: failed to load luma effect "},
+        {no_width.c_str(), "Pinvale: failed to load luma effect "},
+    };
+    const rgba_image picture = tag_picture(tag_family_kind::tag16h5, tag_scene::pair, 320, 180);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        module_data_dir dir("luma-" + std::to_string(i));
+        std::filesystem::create_directories(dir.file("effects"));
+        std::filesystem::copy_file(PINVALER_DATA_DIR "/effects/pinvaler.effect",
+                                   dir.file("effects/pinvaler.effect"));
+        if (cases[i].first)
+            std::ofstream(dir.file("effects/luma.effect")) << cases[i].first;
+        const size_t mark = log_mark();
+        data_ptr settings = default_settings();
+        obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
+        obs_source_t *parent = create_picture_source("no luma", picture);
+        obs_source_t *filter =
+            obs_source_create_private("pinvaler_filter", "no luma", settings.get());
+        ASSERT_NE(obs_obj_get_data(filter), nullptr) << "create failed";
+        obs_source_filter_add(parent, filter);
+        obs_set_output_source(0, parent);
+        ASSERT_TRUE(wait_for_host_frames(4));
+        const filter_state state = read_filter_state(*instance_of(filter));
+        EXPECT_FALSE(state.frame_usable);
+        EXPECT_EQ(state.crop.crop_visibility, 1.0f) << "hidden though nothing can be tracked";
+        EXPECT_EQ(state.crop.crop_scale_x, 1.0f);
+        EXPECT_EQ(count_log_since(mark, LOG_WARNING, cases[i].second), 1u);
+        EXPECT_EQ(count_log_since(mark, LOG_WARNING,
+                                  "Pinvale: cannot read the picture as drawn (the source draws on "
+                                  "the GPU and hands over no raw frames: its effect did not "
+                                  "load); tracking remains pass-through"),
+                  1u);
+        EXPECT_EQ(count_log_since(mark, LOG_WARNING, "Pinvale: "), 2u);
+        EXPECT_EQ(count_log_since(mark, LOG_ERROR, "Pinvale: "), 0u);
+        obs_set_output_source(0, nullptr);
+        obs_source_filter_remove(parent, filter);
+        obs_source_release(filter);
+        obs_source_release(parent);
+        obs_wait_for_destroy_queue();
+
+        // Raw frames are still read.
+        const instance_ptr raw = create_instance(default_settings().get());
+        host_frame frame(VIDEO_FORMAT_BGRA, picture);
+        filter_video(raw.get(), &frame.frame);
+        EXPECT_TRUE(wait_until([&] { return read_filter_state(*raw).status.target_valid; }));
+    }
+}
+
+} // namespace

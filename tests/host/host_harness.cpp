@@ -129,8 +129,7 @@ rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, in
 }
 
 void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,
-                               int source_width, int source_height) {
-    const tag_family_kind family = tag_family_kind::tag16h5;
+                               int source_width, int source_height, tag_family_kind family) {
     const std::vector<placed_marker> drawn =
         make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
     const crop_target want =

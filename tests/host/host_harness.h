@@ -79,7 +79,8 @@ inline crop_rect target_of(filter_instance *instance) {
 // The detection tests' scene of a tag family, at a size, in colour channels alike.
 rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, int32_t height);
 
-// Expects `found` to be the crop from the drawn corners of the tag16h5 pair scene at the
+// Expects `found` to be the crop from the drawn corners of the family's pair scene at the
 // detection size, for a source of its own size, with the canvas's aspect ratio.
 void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,
-                               int source_width, int source_height);
+                               int source_width, int source_height,
+                               tag_family_kind family = tag_family_kind::tag16h5);

@@ -114,7 +114,8 @@ void register_test_sources() {
         obs_source_info picture{};
         picture.id = picture_source_id;
         picture.type = OBS_SOURCE_TYPE_INPUT;
-        picture.output_flags = OBS_SOURCE_VIDEO;
+        // Drawn as the host's image source draws: with the effect it is handed, sRGB-aware.
+        picture.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB;
         picture.get_name = [](void *) { return "Picture on the GPU"; };
         picture.create = [](obs_data_t *, obs_source_t *) -> void * { return new picture_source; };
         picture.destroy = [](void *data) {
@@ -134,7 +135,7 @@ void register_test_sources() {
             std::lock_guard lock(p->mutex);
             return p->height;
         };
-        picture.video_render = [](void *data, gs_effect_t *) {
+        picture.video_render = [](void *data, gs_effect_t *effect) {
             auto *p = static_cast<picture_source *>(data);
             {
                 std::lock_guard lock(p->mutex);
@@ -147,12 +148,16 @@ void register_test_sources() {
                     p->changed = false;
                 }
             }
-            if (!p->texture)
+            if (!p->texture || !effect)
                 return;
-            gs_effect_t *effect = obs_get_base_effect(OBS_EFFECT_DEFAULT);
-            gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"), p->texture);
-            while (gs_effect_loop(effect, "Draw"))
-                gs_draw_sprite(p->texture, 0, 0, 0);
+            const bool previous = gs_framebuffer_srgb_enabled();
+            gs_enable_framebuffer_srgb(true);
+            gs_blend_state_push();
+            gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+            gs_effect_set_texture_srgb(gs_effect_get_param_by_name(effect, "image"), p->texture);
+            gs_draw_sprite(p->texture, 0, 0, 0);
+            gs_blend_state_pop();
+            gs_enable_framebuffer_srgb(previous);
         };
         obs_register_source(&picture);
     });

@@ -1,0 +1,289 @@
+// Which intake serves a source, the lines naming it, and the GPU intake's staging ring on
+// scripted video frames.
+#include "intake/intake_choice.h"
+#include "intake/luma.h"
+#include "intake/staging_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr intake_choice raw{intake_kind::raw_frames, drawn_reason::none};
+constexpr intake_choice undecided{intake_kind::undecided, drawn_reason::none};
+constexpr intake_choice by_format{intake_kind::drawn, drawn_reason::format};
+constexpr intake_choice by_size{intake_kind::drawn, drawn_reason::size};
+constexpr intake_choice by_setting{intake_kind::drawn, drawn_reason::setting};
+
+// A 1280x720 camera the host has drawn before, at its own size: raw frames serve.
+constexpr raw_frame_facts plain_camera{.force_drawn = false,
+                                       .readable_format = true,
+                                       .has_target = true,
+                                       .drawn_available = true,
+                                       .width = 1280,
+                                       .height = 720,
+                                       .previous_width = 1280,
+                                       .previous_height = 720,
+                                       .drawn_width = 1280,
+                                       .drawn_height = 720};
+
+TEST(IntakeChoice, RawFramesServeOnlyWhatIsDrawnAsDelivered) {
+    const struct {
+        const char *what;
+        void (*edit)(raw_frame_facts &);
+        intake_choice want;
+    } rows[] = {
+        {.what = "as delivered", .edit = [](raw_frame_facts &) {}, .want = raw},
+        {.what = "the setting",
+         .edit = [](raw_frame_facts &f) { f.force_drawn = true; },
+         .want = by_setting},
+        {.what = "a format the reader does not take",
+         .edit = [](raw_frame_facts &f) { f.readable_format = false; },
+         .want = by_format},
+        {.what = "the setting wins over the format",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.force_drawn = true;
+                 f.readable_format = false;
+             },
+         .want = by_setting},
+        {.what = "turned a quarter",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.drawn_width = 720;
+                 f.drawn_height = 1280;
+             },
+         .want = by_size},
+        {.what = "a filter below resizes it",
+         .edit = [](raw_frame_facts &f) { f.drawn_width = 1279; },
+         .want = by_size},
+        // The drawn size describes the frame before: a camera switching size is no turn.
+        {.what = "the camera switched size",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.width = 640;
+                 f.height = 360;
+             },
+         .want = raw},
+        {.what = "switched size and turned",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.width = 640;
+                 f.height = 360;
+                 f.drawn_width = 720;
+                 f.drawn_height = 1280;
+             },
+         .want = by_size},
+        {.what = "the filter's first frame, drawn as its own size",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.previous_width = 0;
+                 f.previous_height = 0;
+             },
+         .want = raw},
+        {.what = "the filter's first frame, drawn turned",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.previous_width = 0;
+                 f.previous_height = 0;
+                 f.drawn_width = 720;
+                 f.drawn_height = 1280;
+             },
+         .want = by_size},
+        {.what = "nothing drawn yet",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.drawn_width = 0;
+                 f.drawn_height = 0;
+             },
+         .want = undecided},
+        {.what = "nothing drawn yet, no GPU intake",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.drawn_width = 0;
+                 f.drawn_height = 0;
+                 f.drawn_available = false;
+             },
+         .want = raw},
+        {.what = "only a width drawn",
+         .edit = [](raw_frame_facts &f) { f.drawn_height = 0; },
+         .want = undecided},
+        {.what = "no target, so nothing to draw",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.has_target = false;
+                 f.drawn_width = 720;
+                 f.drawn_height = 1280;
+             },
+         .want = raw},
+        {.what = "no target, unreadable format",
+         .edit =
+             [](raw_frame_facts &f) {
+                 f.has_target = false;
+                 f.readable_format = false;
+             },
+         .want = by_format},
+    };
+    for (const auto &row : rows) {
+        raw_frame_facts facts = plain_camera;
+        row.edit(facts);
+        const intake_choice got = choose_intake(facts);
+        EXPECT_EQ(got.kind, row.want.kind) << row.what;
+        EXPECT_EQ(got.reason, row.want.reason) << row.what;
+    }
+}
+
+TEST(IntakeChoice, LinesNameTheIntakeAndWhy) {
+    const struct {
+        intake_choice choice;
+        bool available;
+        int format;
+        bool warning;
+        const char *text;
+    } rows[] = {
+        {.choice = raw,
+         .available = true,
+         .format = VIDEO_FORMAT_NV12,
+         .warning = false,
+         .text = "Pinvale: reading the source's raw frames (NV12, 1280x720)"},
+        {.choice = gpu_source_choice,
+         .available = true,
+         .format = VIDEO_FORMAT_NONE,
+         .warning = false,
+         .text = "Pinvale: reading the picture as drawn (the source draws on the GPU and hands "
+                 "over no raw frames)"},
+        {.choice = by_format,
+         .available = true,
+         .format = VIDEO_FORMAT_I010,
+         .warning = false,
+         .text = "Pinvale: reading the picture as drawn (its raw frames are I010, which the filter "
+                 "does not read directly)"},
+        {.choice = by_size,
+         .available = true,
+         .format = VIDEO_FORMAT_NV12,
+         .warning = false,
+         .text = "Pinvale: reading the picture as drawn (its 1280x720 raw frames are shown at "
+                 "720x1280, turned or resized)"},
+        {.choice = by_setting,
+         .available = true,
+         .format = VIDEO_FORMAT_NV12,
+         .warning = false,
+         .text = "Pinvale: reading the picture as drawn (as its settings ask)"},
+        {.choice = by_format,
+         .available = false,
+         .format = VIDEO_FORMAT_BGR3,
+         .warning = true,
+         .text = "Pinvale: cannot read the picture as drawn (its raw frames are BGR3, which the "
+                 "filter does not read directly: its effect did not load); tracking remains "
+                 "pass-through"},
+        // Raw frames need no effect.
+        {.choice = raw,
+         .available = false,
+         .format = VIDEO_FORMAT_BGRA,
+         .warning = false,
+         .text = "Pinvale: reading the source's raw frames (BGRA, 1280x720)"},
+    };
+    for (const auto &row : rows) {
+        const intake_log_line line =
+            describe_intake(row.choice, row.available, row.format, 1280, 720, 720, 1280);
+        EXPECT_EQ(line.text, row.text);
+        EXPECT_EQ(line.warning, row.warning) << row.text;
+    }
+}
+
+constexpr uint64_t frame = 33'333'333;
+
+staged_picture staged_on(uint64_t frame_number) {
+    return {.width = 64,
+            .height = 36,
+            .source_width = 640,
+            .source_height = 360,
+            .frame_time = frame_number * frame,
+            .sequence = frame_number,
+            .stage_ns = 0};
+}
+
+// A frame's calls, in order: 's' asks to stage, 't' takes; what each should give: for 's'
+// whether it staged, for 't' the frame (1-based, 0: nothing) whose picture it took.
+struct frame_script {
+    std::string calls;
+    std::vector<int> expected;
+};
+
+struct ring_case {
+    const char *name;
+    std::vector<frame_script> frames;
+};
+
+class StagingRing : public ::testing::TestWithParam<ring_case> {};
+
+TEST_P(StagingRing, GivesTheExpectedSlots) {
+    staging_ring ring;
+    const ring_case &c = GetParam();
+    for (size_t f = 0; f < c.frames.size(); ++f) {
+        const uint64_t now = (f + 1) * frame;
+        const frame_script &script = c.frames[f];
+        ASSERT_EQ(script.calls.size(), script.expected.size());
+        for (size_t i = 0; i < script.calls.size(); ++i) {
+            if (script.calls[i] == 's') {
+                const int32_t slot = ring.slot_to_stage(now);
+                if (slot >= 0)
+                    ring.mark_staged(slot, staged_on(f + 1));
+                EXPECT_EQ(slot >= 0, script.expected[i] != 0) << "frame " << f + 1 << " call " << i;
+                continue;
+            }
+            const int32_t slot = ring.slot_to_take(now);
+            uint64_t taken = 0;
+            if (slot >= 0) {
+                taken = ring.picture(slot).sequence;
+                EXPECT_EQ(ring.picture(slot).frame_time, taken * frame);
+                ring.release(slot);
+            }
+            EXPECT_EQ(taken, static_cast<uint64_t>(script.expected[i]))
+                << "frame " << f + 1 << " call " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, StagingRing,
+    ::testing::Values(
+        ring_case{"one_stage_per_frame_however_often_drawn", {{"sss", {1, 0, 0}}, {"ss", {1, 0}}}},
+        ring_case{"never_taken_on_the_frame_it_was_staged", {{"st", {1, 0}}, {"t", {1}}}},
+        ring_case{"taken_once", {{"s", {1}}, {"tt", {1, 0}}}},
+        ring_case{"no_stage_over_pictures_not_taken",
+                  {{"s", {1}}, {"s", {1}}, {"s", {0}}, {"ts", {1, 1}}}},
+        ring_case{"oldest_first", {{"s", {1}}, {"s", {1}}, {"ttt", {1, 2, 0}}}},
+        // Staged before taken on every frame: the second surface keeps this from skipping.
+        ring_case{"staging_every_frame_never_skips",
+                  {{"st", {1, 0}}, {"st", {1, 1}}, {"st", {1, 2}}, {"st", {1, 3}}}},
+        ring_case{"take_then_stage_every_frame", {{"ts", {0, 1}}, {"ts", {1, 1}}, {"ts", {2, 1}}}}),
+    [](const auto &p) { return std::string(p.param.name); });
+
+TEST(StagingRingAge, DropsPicturesTooOldToBeUseful) {
+    staging_ring ring;
+    ring.mark_staged(ring.slot_to_stage(1 * frame), staged_on(1));
+    ring.mark_staged(ring.slot_to_stage(5 * frame), staged_on(5));
+    // Four frames old and older go at an age limit of four frames.
+    EXPECT_EQ(ring.drop_stale(5 * frame, 4 * frame), 1);
+    EXPECT_EQ(ring.pending(), 1);
+    EXPECT_EQ(ring.drop_stale(5 * frame, 1), 0) << "a picture of this frame is not stale";
+    EXPECT_EQ(ring.picture(ring.slot_to_take(6 * frame)).sequence, 5u);
+    EXPECT_EQ(staged_picture_max_age_ns, 500'000'000u);
+}
+
+TEST(StagingRingAge, ClearForgetsPicturesButNotThatThisFrameStaged) {
+    staging_ring ring;
+    ring.mark_staged(ring.slot_to_stage(1 * frame), staged_on(1));
+    ring.mark_staged(ring.slot_to_stage(2 * frame), staged_on(2));
+    EXPECT_EQ(ring.pending(), 2);
+    ring.clear();
+    EXPECT_EQ(ring.pending(), 0);
+    EXPECT_LT(ring.slot_to_take(3 * frame), 0);
+    EXPECT_LT(ring.slot_to_stage(2 * frame), 0) << "a second draw on the same frame";
+    EXPECT_GE(ring.slot_to_stage(3 * frame), 0);
+}
+
+} // namespace
