@@ -1,6 +1,6 @@
 // The tool itself, run as a user runs it: the real host, the built plug-in, a
 // short built-in scene. The host needs a display: CTest runs this under xvfb-run.
-// The scene run, last, leaves its outputs in the build tree for a look.
+// The scene runs, last, leave their outputs in the build tree for a look.
 #include "run_summary.h"
 
 #include <filesystem>
@@ -65,7 +65,8 @@ TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
 }
 
 // One scene run serves every check. Hiding while the markers are not both seen
-// also shows that transparent output survives the tool's lossless spool.
+// also shows that transparent output survives the tool's lossless spool. The
+// scene goes in as raw frames, which the filter reads as they come.
 TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     clear_scratch();
     const tool_run run = run_tool("--hide-without-both --seconds 6 --size=320x180 --out scene");
@@ -78,6 +79,7 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
     EXPECT_GE(result_field(run.out, "hidden"), 1);
     EXPECT_EQ(result_field(run.out, "unknown"), 0);
+    EXPECT_NE(run.out.find("\nPinvale: reading the source's raw frames (BGRA, 320x180)\n"), npos);
     // What the tool's --check says of a file: "<file>: h264, 640x180, 180 frames, 6.00 s".
     EXPECT_NE(run_tool("--check scene/side-by-side.mp4").out.find(", 640x180, 180 frames"), npos);
     EXPECT_NE(run_tool("--check scene/contact-sheet.png").out.find(": png, "), npos);
@@ -88,6 +90,26 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     ASSERT_EQ(clip.status, 0) << clip.out << clip.err;
     EXPECT_NE(clip.out.find("frames go in as decoded"), npos) << clip.out;
     EXPECT_EQ(result_field(clip.out, "frames"), 30) << clip.out;
+}
+
+// The same scene drawn on the GPU, as an image or a capture source is: the filter reads the
+// picture back and follows the markers as it does on raw frames.
+TEST(PreviewRun, BuiltInSceneDrawnOnTheGpuIsFollowedToo) {
+    std::filesystem::remove_all(scratch + "/gpu");
+    std::filesystem::create_directories(scratch);
+    const tool_run run =
+        run_tool("--gpu-source --hide-without-both --seconds 6 --size=320x180 --out gpu");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    SCOPED_TRACE(run.out);
+    EXPECT_NE(run.out.find("; shown as a picture drawn on the GPU"), npos);
+    EXPECT_NE(run.out.find("\nPinvale: reading the picture as drawn (the source draws on the GPU "
+                           "and hands over no raw frames)\n"),
+              npos);
+    EXPECT_EQ(result_field(run.out, "frames"), 180);
+    EXPECT_GE(result_field(run.out, "both_markers"), 4);
+    EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
+    EXPECT_GE(result_field(run.out, "hidden"), 1);
+    EXPECT_EQ(result_field(run.out, "unknown"), 0);
 }
 
 // How a second of ten frames of a 1280x720 source is judged, the pair wanting a

@@ -139,14 +139,19 @@ void register_test_sources() {
             auto *p = static_cast<picture_source *>(data);
             {
                 std::lock_guard lock(p->mutex);
-                if (p->changed) {
+                const auto w = static_cast<uint32_t>(p->pending.width);
+                const auto h = static_cast<uint32_t>(p->pending.height);
+                const uint8_t *rows = p->pending.pixels.data();
+                // A picture of the same size is uploaded into the texture it has, as a capture
+                // updates its own.
+                if (p->changed && p->texture && gs_texture_get_width(p->texture) == w &&
+                    gs_texture_get_height(p->texture) == h) {
+                    gs_texture_set_image(p->texture, rows, w * 4, false);
+                } else if (p->changed) {
                     gs_texture_destroy(p->texture);
-                    const uint8_t *rows = p->pending.pixels.data();
-                    p->texture = gs_texture_create(static_cast<uint32_t>(p->pending.width),
-                                                   static_cast<uint32_t>(p->pending.height),
-                                                   GS_RGBA, 1, &rows, 0);
-                    p->changed = false;
+                    p->texture = gs_texture_create(w, h, GS_RGBA, 1, &rows, GS_DYNAMIC);
                 }
+                p->changed = false;
             }
             if (!p->texture || !effect)
                 return;

@@ -1,6 +1,7 @@
 #include "host_session.h"
 
 #include "filter/settings.h"
+#include "frame_convert.h"
 #include "host_support.h"
 #include "module/module.h"
 
@@ -32,13 +33,15 @@ void on_host_log(const log_line &line) {
     std::lock_guard<std::mutex> lock(shown.mutex);
     const bool perf_line = line.text.rfind("[Pinvale perf]", 0) == 0;
     const bool plugin_problem = line.text.rfind("Pinvale:", 0) == 0 && line.level <= LOG_WARNING;
+    // Which intake reads the picture: said once, worth knowing.
+    const bool intake_line = line.text.rfind("Pinvale: reading ", 0) == 0;
     if (shown.everything) {
         const char *name = line.level <= LOG_ERROR     ? "error"
                            : line.level <= LOG_WARNING ? "warning"
                            : line.level <= LOG_INFO    ? "info"
                                                        : "debug";
         shown.lines.push_back(std::string("host ") + name + ": " + line.text);
-    } else if ((perf_line && shown.diagnostics) || plugin_problem) {
+    } else if ((perf_line && shown.diagnostics) || plugin_problem || intake_line) {
         shown.lines.push_back(line.text);
     }
 }
@@ -51,7 +54,10 @@ void on_tick(void *data, float) {
     std::lock_guard<std::mutex> lock(session->exchange_mutex);
     if (session->state != exchange::queued)
         return;
-    obs_source_output_video(session->feed, &session->queued_frame);
+    if (session->gpu_source)
+        set_source_picture(session->feed, session->queued_picture);
+    else
+        obs_source_output_video(session->feed, &session->queued_frame);
     session->state = exchange::pushed;
     session->exchange_signal.notify_all();
 }
@@ -223,7 +229,11 @@ bool start_host_session(host_session &session, const host_request &request,
         return false;
     }
 
-    session.feed = create_push_source("preview feed");
+    session.gpu_source = request.gpu_source;
+    session.feed = request.gpu_source
+                       ? create_picture_source("preview feed", rgba_image(request.source_width,
+                                                                          request.source_height))
+                       : create_push_source("preview feed");
     if (session.feed == nullptr) {
         error = "the host could not create the feeding source";
         return false;
@@ -285,6 +295,19 @@ bool start_host_session(host_session &session, const host_request &request,
 }
 
 bool push_frame(host_session &session, const feed_frame &frame, std::string &error) {
+    if (session.gpu_source) {
+        if (!frame_to_rgba(frame, session.source_width, session.source_height,
+                           session.picture_scaler, session.converted_picture)) {
+            error = "cannot turn the frame into a picture";
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(session.exchange_mutex);
+            std::swap(session.queued_picture, session.converted_picture);
+            session.state = exchange::queued;
+        }
+        return wait_for_state(session, exchange::pushed, error);
+    }
     const AVFrame *in = frame.frame;
     obs_source_frame pushed = {};
     for (int i = 0; i < 4 && i < AV_NUM_DATA_POINTERS; ++i) {

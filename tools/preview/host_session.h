@@ -12,7 +12,8 @@
 #include <vector>
 
 // The real host, headless in this process, with the plug-in loaded and one
-// filter on a source that takes raw frames from us.
+// filter on a source that takes raw frames from us, or draws our pictures on
+// the GPU.
 struct host_session {
     obs_module_t *module = nullptr;
     obs_source_t *feed = nullptr;
@@ -35,6 +36,10 @@ struct host_session {
     std::condition_variable exchange_signal;
     exchange state = exchange::idle;
     obs_source_frame queued_frame = {};
+    bool gpu_source = false;
+    rgba_image queued_picture;    // the GPU source's next picture
+    rgba_image converted_picture; // made on the main thread before it is queued
+    sws_ptr picture_scaler;
     rgba_image readback;
 
     std::vector<std::string> startup_lines; // what the host and the plug-in are, for the user
@@ -46,6 +51,7 @@ struct host_request {
     int32_t source_width = 0, source_height = 0;
     int32_t render_width = 0, render_height = 0;
     AVRational source_rate{30, 1};
+    bool gpu_source = false;
 };
 
 // Starts the host, loads the module and attaches the filter with the settings of
@@ -53,8 +59,8 @@ struct host_request {
 bool start_host_session(host_session &session, const host_request &request,
                         const preview_options &options, std::string &error);
 
-// Hands one frame to the source and returns once the host has copied it, so
-// the caller may reuse the frame's buffers.
+// Hands one frame to the source (as a picture, to a GPU source) and returns
+// once the host has copied it, so the caller may reuse the frame's buffers.
 bool push_frame(host_session &session, const feed_frame &frame, std::string &error);
 
 // The pushed frame as the source with its filter rendered it, at the render size.

@@ -144,6 +144,11 @@ const std::vector<option_entry> &option_table() {
              o.filter.perf_diagnostics = true;
              return std::string();
          }},
+        {"--gpu-source", false,
+         [](preview_options &o, const std::string &) {
+             o.gpu_source = true;
+             return std::string();
+         }},
         {"--fast", false,
          [](preview_options &o, const std::string &) {
              o.fast = true;
@@ -244,6 +249,10 @@ Input:
   --size WxH            size of the built-in scene (default 1280x720)
   --seconds N           length of the built-in scene (default 12), or how much
                         of the clip to use (default: all of it)
+  --gpu-source          show the input as a picture drawn on the GPU, as an
+                        image, capture or browser source is, instead of raw
+                        frames pushed like a camera's: the filter then reads
+                        the picture back from the GPU
 
 )" + filter_help +
            R"(

@@ -18,6 +18,7 @@ struct preview_options {
 
     settings_snapshot filter = default_settings_snapshot;
 
+    bool gpu_source = false; // the input drawn on the GPU, as an image or a capture source is
     bool fast = false;
     bool host_log = false;
     std::string check_file; // --check: decode this file and report, nothing else

@@ -113,6 +113,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     request.render_width = half_w;
     request.render_height = half_h;
     request.source_rate = feed.frame_rate;
+    request.gpu_source = options.gpu_source;
     std::string error;
     progress_bar bar =
         make_progress_bar(options.fast ? "Filter (fast)     " : "Filter (real time)");
@@ -124,7 +125,13 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     }
     for (const std::string &line : session.startup_lines)
         std::printf("%s\n", line.c_str());
-    std::printf("Input:   %s; frames go in %s\n", feed.description.c_str(), feed.fed_as.c_str());
+    if (options.gpu_source)
+        std::printf("Input:   %s; shown as a picture drawn on the GPU, as an image or capture "
+                    "source is\n",
+                    feed.description.c_str());
+    else
+        std::printf("Input:   %s; frames go in %s\n", feed.description.c_str(),
+                    feed.fed_as.c_str());
     std::fflush(stdout);
     canvas_w = session.canvas_width;
     canvas_h = session.canvas_height;
