@@ -6,7 +6,9 @@
 // PINVALER_BENCH_ROWS, appends them there for tools/perf_table, which formats
 // them. A row is one tab-separated line: group, measurement, baseline, time,
 // baseline time (ns, or "failed: why" for the time), the goal's highest ratio
-// and time in ns (0 for none), and the unit written after each time.
+// and time in ns (0 for none), and the unit written after each time. A unit
+// starting with '#' marks a count, not a time: the numbers are shown as they
+// are, followed by the rest of the unit.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -57,13 +59,15 @@ public:
 
     // Runs by their Google Benchmark names, or "name#counter" for a counter (ns) of one.
     void compare(const std::string &group, const std::string &label, const std::string &run,
-                 const std::string &baseline, const std::string &baseline_run, row_goal goal = {}) {
+                 const std::string &baseline, const std::string &baseline_run, row_goal goal = {},
+                 const char *unit = "") {
+        const auto name = [](const std::string &r) { return r.substr(0, r.find('#')); };
         pending_.push_back([=, this] {
             for (const std::string &r : {run, baseline_run})
-                if (errors_.count(r))
-                    return add_failure(group, label, r + ": " + errors_[r]);
+                if (errors_.count(name(r)))
+                    return add_failure(group, label, r + ": " + errors_[name(r)]);
             if (times_.count(run) && times_.count(baseline_run)) // else filtered out, or not built
-                add(group, label, times_[run], baseline, times_[baseline_run], goal);
+                add(group, label, times_[run], baseline, times_[baseline_run], goal, unit);
         });
     }
 

@@ -46,7 +46,13 @@ row read_row(const cells &f) {
     const double base = std::strtod(f[4].c_str(), nullptr);
     const double max_ratio = std::strtod(f[5].c_str(), nullptr);
     const double max_ns = std::strtod(f[6].c_str(), nullptr);
-    const auto text = [&](double t) { return std::isfinite(t) ? duration(t) + f[7] : "-"; };
+    // A unit starting with '#' follows a count, not a time.
+    const bool count = !f[7].empty() && f[7][0] == '#';
+    const std::string unit = count ? f[7].substr(1) : f[7];
+    const auto amount = [&](double t) {
+        return count ? fixed(t, t == std::floor(t) ? 0 : 2) : duration(t);
+    };
+    const auto text = [&](double t) { return std::isfinite(t) ? amount(t) + unit : "-"; };
     const double ratio = ns / base;
     // Ratios near 1 carry their meaning in the third decimal (a 2 % goal).
     const int decimals = ratio >= 100 ? 0 : ratio >= 10 ? 1 : std::fabs(ratio - 1) <= 0.1 ? 3 : 2;
@@ -58,7 +64,7 @@ row read_row(const cells &f) {
         std::snprintf(goal, sizeof(goal), "ratio ≤ %g", max_ratio);
         r.shown[6] = ratio <= max_ratio ? "met" : "not met";
     } else if (max_ns > 0 && std::isfinite(ns)) {
-        std::snprintf(goal, sizeof(goal), "< %s", duration(max_ns).c_str());
+        std::snprintf(goal, sizeof(goal), "< %s", amount(max_ns).c_str());
         r.shown[6] = ns < max_ns ? "met" : "not met";
     } else {
         return r;
