@@ -2,7 +2,7 @@
 // intake handing the same 1920x1080 picture to the worker: a due frame (the target drawn at
 // 960x540, turned into luma and staged, and the picture staged on the frame before mapped and
 // copied), the map and copy alone, and a frame not due. Then allocations per due frame, counted
-// on the calling thread by standing in for the host's allocator and C++'s.
+// on the calling thread: the host's by the test support, C++'s by this binary's operator new.
 //
 // The filter is the host's own instance on a GPU-drawn source that nothing else draws; the bench
 // runs its render's intake step inside the graphics context, once per host frame where a frame
@@ -11,38 +11,17 @@
 #include "bench_table.h"
 
 #include <cstdlib>
-#include <dlfcn.h>
 #include <new>
 #include <util/platform.h>
 
 namespace {
 
+// C++ allocations on this thread while counting; the host's are counted by the test support.
 thread_local bool counting = false;
 thread_local uint64_t allocations = 0;
 
-template <typename F>
-F next_symbol(const char *name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
 } // namespace
 
-// Every host allocation, from the host's libraries too (this binary exports these).
-extern "C" void *bmalloc(size_t size) {
-    static const auto real = next_symbol<void *(*)(size_t)>("bmalloc");
-    allocations += counting;
-    return real(size);
-}
-extern "C" void *brealloc(void *ptr, size_t size) {
-    static const auto real = next_symbol<void *(*)(void *, size_t)>("brealloc");
-    allocations += counting;
-    return real(ptr, size);
-}
-extern "C" void *bmemdup(const void *ptr, size_t size) {
-    static const auto real = next_symbol<void *(*)(const void *, size_t)>("bmemdup");
-    allocations += counting;
-    return real(ptr, size);
-}
 // The replacements pair malloc with free; GCC sees only the new and the free.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -64,14 +43,14 @@ namespace {
 
 const std::string group = "GPU intake (graphics thread, 1920x1080 → 960x540, llvmpipe)";
 
-// Allocations the calls in `work` make on this thread.
+// Allocations the calls in `work` make on this thread, the host's and C++'s.
 template <typename Work>
 uint64_t allocations_in(Work work) {
     const uint64_t before = allocations;
     counting = true;
-    work();
+    const uint64_t host = host_allocations_in(work);
     counting = false;
-    return allocations - before;
+    return host + allocations - before;
 }
 
 // The intake's step of one render of the filter, timed, inside the graphics context.

@@ -2,7 +2,10 @@
 // host frame however often the filter is drawn, nothing allocated per frame, nothing left when
 // the filter goes with pictures in flight. Its crops are the end-to-end tests'.
 #include "host_harness.h"
+#include "intake/luma.h"
 
+#include <algorithm>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -154,6 +157,164 @@ TEST(IntakeChoice, FollowsWhatTheHostShowsAndSaysWhichOnce) {
     }
 }
 
+// A picture in colour with every level of each channel somewhere, so that a wrong weight or a
+// channel read twice shows.
+rgba_image colour_picture(int32_t width, int32_t height) {
+    rgba_image picture(width, height);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t *p = picture.at(x, y);
+            p[0] = static_cast<uint8_t>(x * 7 + y);
+            p[1] = static_cast<uint8_t>(y * 5 + x / 3);
+            p[2] = static_cast<uint8_t>((x ^ y) * 3);
+            p[3] = 255;
+        }
+    return picture;
+}
+
+// The luma the raw-frame intake computes of a picture as the viewer sees it, at its own size.
+std::vector<uint8_t> cpu_luma(const rgba_image &picture) {
+    std::vector<uint8_t> luma(picture.pixels.size() / 4);
+    for (size_t i = 0; i < luma.size(); ++i)
+        luma[i] = luma_from_rgb(&picture.pixels[4 * i]);
+    return luma;
+}
+
+// The worker's input a few host frames after the picture changed: staged, and taken a frame
+// later.
+std::vector<uint8_t> input_after_frames(filter_instance *instance, int32_t width, int32_t height) {
+    if (!wait_for_host_frames(4))
+        return {};
+    std::lock_guard lock(instance->tracking.mutex);
+    const detection_frame &input = instance->tracking.input_frame;
+    if (input.width != width || input.height != height)
+        return {};
+    return {input.data.get(), input.data.get() + size_t(width) * height};
+}
+
+int largest_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+    int worst = a.size() == b.size() ? 0 : 256;
+    for (size_t i = 0; worst < 256 && i < a.size(); ++i)
+        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
+    return worst;
+}
+
+// The picture as drawn reaches the worker as the raw-frame intake would hand the picture the
+// viewer sees: the same luma, to the level for 8-bit pictures, within the rounding of the tests'
+// YUV encoding for 10-bit frames (drawn with their sRGB encoding, as a scene shows them).
+TEST(GpuIntake, HandsTheWorkerTheLumaOfThePictureShown) {
+    const struct {
+        const char *what;
+        bool gpu_source;
+        video_format format;
+        long long rotation;
+        int32_t width, height; // as shown
+        int tolerance;
+    } rows[] = {
+        {.what = "GPU source",
+         .gpu_source = true,
+         .format = VIDEO_FORMAT_NONE,
+         .rotation = 0,
+         .width = 640,
+         .height = 360,
+         .tolerance = 0},
+        // A width that is no multiple of four ends in a partial group of packed luma.
+        {.what = "GPU source, odd size",
+         .gpu_source = true,
+         .format = VIDEO_FORMAT_NONE,
+         .rotation = 0,
+         .width = 318,
+         .height = 179,
+         .tolerance = 0},
+        {.what = "BGRA turned a quarter",
+         .gpu_source = false,
+         .format = VIDEO_FORMAT_BGRA,
+         .rotation = 90,
+         .width = 180,
+         .height = 320,
+         .tolerance = 0},
+        {.what = "P010",
+         .gpu_source = false,
+         .format = VIDEO_FORMAT_P010,
+         .rotation = 0,
+         .width = 320,
+         .height = 180,
+         .tolerance = 1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        // 10-bit test frames carry luma alone: their picture is grey.
+        rgba_image shown = colour_picture(row.width, row.height);
+        if (row.format == VIDEO_FORMAT_P010) {
+            const std::vector<uint8_t> luma = cpu_luma(shown);
+            for (size_t i = 0; i < luma.size(); ++i)
+                std::fill_n(&shown.pixels[4 * i], 3, luma[i]);
+        }
+        data_ptr settings = settings_with(false);
+        filtered_source source(row.gpu_source, settings.get());
+        if (row.gpu_source) {
+            set_source_picture(source.parent, shown);
+        } else {
+            obs_source_set_async_rotation(source.parent, row.rotation);
+            // The frame that shows the picture once the host turns it a quarter counter-clockwise.
+            const bool turned = row.rotation == 90;
+            rgba_image stored(turned ? row.height : row.width, turned ? row.width : row.height);
+            for (int32_t y = 0; y < stored.height; ++y)
+                for (int32_t x = 0; x < stored.width; ++x)
+                    std::copy_n(turned ? shown.at(y, shown.height - 1 - x) : shown.at(x, y), 4,
+                                stored.at(x, y));
+            const host_frame frame(row.format, stored);
+            for (int i = 0; i < 2; ++i) {
+                frame.push_to(source.parent);
+                ASSERT_TRUE(wait_for_host_frames(2));
+            }
+        }
+        EXPECT_LE(largest_difference(input_after_frames(source.instance(), row.width, row.height),
+                                     cpu_luma(shown)),
+                  row.tolerance);
+        EXPECT_EQ(source.state().intake, intake_kind::drawn);
+    }
+}
+
+// A camera read as drawn is read once per frame it delivers, as the raw-frame intake would read
+// it, not again at every due time while it shows the same frame.
+TEST(GpuIntake, ReadsACameraOncePerFrame) {
+    data_ptr settings = settings_with(false);
+    filtered_source source(false, settings.get());
+    const host_frame frame(VIDEO_FORMAT_P010, grey_picture);
+    for (int i = 0; i < 2; ++i) {
+        frame.push_to(source.parent);
+        ASSERT_TRUE(wait_until([&] { return source.instance()->raw_frames_seen > size_t(i); }));
+        ASSERT_TRUE(wait_for_host_frames(2));
+    }
+    const uint64_t staged = source.readback().first;
+    ASSERT_TRUE(wait_for_host_frames(10));
+    EXPECT_EQ(source.readback().first, staged) << "staged again without a new frame";
+    frame.push_to(source.parent);
+    EXPECT_TRUE(wait_until([&] { return source.readback().first == staged + 1; }));
+}
+
+// A picture staged before the source was hidden for a while is too old to be useful once it is
+// shown again: dropped, not handed to the worker.
+TEST(GpuIntake, PicturesStagedBeforeTheSourceWasHiddenAreDropped) {
+    data_ptr settings = settings_with(false);
+    filtered_source source(true, settings.get());
+    ASSERT_TRUE(wait_until([&] {
+        if (source.readback().second == 0)
+            return false;
+        source.set_shown(false);
+        return true;
+    }));
+    ASSERT_TRUE(wait_for_host_frames(2));
+    ASSERT_GT(source.readback().second, 0) << "the picture was taken";
+    const uint64_t staged = source.instance()->submit_sequence;
+    const uint64_t handed = source.state().input_sequence;
+    std::this_thread::sleep_for(std::chrono::nanoseconds(staged_picture_max_age_ns) + 100ms);
+    source.set_shown(true);
+    ASSERT_TRUE(wait_until([&] { return source.state().input_sequence != handed; }));
+    EXPECT_GT(source.state().input_sequence, staged);
+}
+
 // However often the filter is drawn, it stages one picture per host frame at most, even at a
 // detection rate above the host's.
 TEST(GpuIntake, StagesAtMostOncePerHostFrame) {
@@ -173,23 +334,27 @@ TEST(GpuIntake, StagesAtMostOncePerHostFrame) {
     EXPECT_GE(stages, 6u) << "hardly anything staged in " << frames << " frames";
 }
 
-// Staging on every frame and taking the picture of the one before allocate nothing once the
-// surfaces exist. The intake runs here inside the graphics context, where the host's own frame
-// work cannot allocate meanwhile.
+// Staging on every frame and taking the picture of the one before allocate nothing from the host
+// once the surfaces exist, and keep nothing either. The intake runs here inside the graphics
+// context, where the host's own frame work cannot allocate meanwhile.
 TEST(GpuIntake, SteadyStateAllocatesNothing) {
     data_ptr settings = settings_with(false);
     filtered_source source(true, settings.get(), false);
     filter_instance &instance = *source.instance();
-    long allocated = 0;
+    uint64_t allocations = 0;
+    long kept = 0;
     for (int frame = 0; frame < 40; ++frame) {
         ASSERT_TRUE(wait_for_host_frames(1));
         obs_enter_graphics();
         const long before = bnum_allocs();
-        intake_drawn_picture(instance);
-        allocated += frame < 5 ? 0 : bnum_allocs() - before; // the first make the surfaces
+        const uint64_t made = host_allocations_in([&] { intake_drawn_picture(instance); });
+        // The first frames make the surfaces.
+        allocations += frame < 5 ? 0 : made;
+        kept += frame < 5 ? 0 : bnum_allocs() - before;
         obs_leave_graphics();
     }
-    EXPECT_EQ(allocated, 0);
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(kept, 0);
     EXPECT_GE(source.state().input_sequence, 20u) << "the intake did not run";
 }
 

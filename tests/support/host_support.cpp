@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <graphics/vec4.h>
 #include <mutex>
 #include <thread>
@@ -169,6 +170,44 @@ void register_test_sources() {
 }
 
 } // namespace
+
+namespace {
+
+thread_local bool counting_allocations = false;
+thread_local uint64_t counted_allocations = 0;
+
+template <typename F>
+F host_function(const char *name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" void *bmalloc(size_t size) {
+    static const auto real = host_function<void *(*)(size_t)>("bmalloc");
+    counted_allocations += counting_allocations;
+    return real(size);
+}
+
+extern "C" void *brealloc(void *ptr, size_t size) {
+    static const auto real = host_function<void *(*)(void *, size_t)>("brealloc");
+    counted_allocations += counting_allocations;
+    return real(ptr, size);
+}
+
+extern "C" void *bmemdup(const void *ptr, size_t size) {
+    static const auto real = host_function<void *(*)(const void *, size_t)>("bmemdup");
+    counted_allocations += counting_allocations;
+    return real(ptr, size);
+}
+
+uint64_t host_allocations_in(const std::function<void()> &work) {
+    const uint64_t before = counted_allocations;
+    counting_allocations = true;
+    work();
+    counting_allocations = false;
+    return counted_allocations - before;
+}
 
 bool start_host(const host_video &video, std::string &error) {
     if (!obs_startup("en-US", nullptr, nullptr)) {

@@ -69,6 +69,11 @@ void set_source_picture(obs_source_t *source, const rgba_image &picture);
 // last filter drew. Empty when nothing could be read. Enters the graphics context itself.
 rgba_image render_source(obs_source_t *source, uint32_t width = 0, uint32_t height = 0);
 
+// Host allocations (bmalloc, brealloc, bmemdup) that `work` makes on this thread, the host's own
+// libraries' included: this library stands in for the three, and executables linking it export
+// them to the host.
+uint64_t host_allocations_in(const std::function<void()> &work);
+
 // Polls `condition` until it holds or `timeout` passes; returns the last result.
 bool wait_until(const std::function<bool()> &condition,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
