@@ -313,6 +313,12 @@ host_frame::host_frame(video_format f, const rgba_image &picture) {
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t *c = picture.at(static_cast<int32_t>(x), static_cast<int32_t>(y));
             uint8_t *p = frame.data[0] + size_t{y} * frame.linesize[0] + x * layout.step;
+            const double v = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+            // Grey frames are full range: one byte, the luma itself.
+            if (f == VIDEO_FORMAT_Y800) {
+                p[0] = static_cast<uint8_t>(std::lround(v));
+                continue;
+            }
             if (!yuv) {
                 p[red] = c[0];
                 p[1] = c[1];
@@ -321,7 +327,6 @@ host_frame::host_frame(video_format f, const rgba_image &picture) {
                     p[3] = 255;
                 continue;
             }
-            const double v = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
             const double limited = 16.0 + v * 219.0 / 255.0;
             if (ten_bit(f)) {
                 const auto sample = static_cast<uint16_t>(std::lround(limited * 4.0) << 6);

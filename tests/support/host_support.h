@@ -43,7 +43,8 @@ size_t count_log_since(size_t mark, int level, const std::string &needle);
 
 // A raw frame laid out as the host lays out its own copies (obs_source_frame_init): RGB formats
 // in colour, 8-bit YUV formats with BT.709 limited-range luma and neutral chroma (exact for grey
-// pictures only), 10-bit YUV formats likewise in their high bits, every other byte mid-grey. A
+// pictures only), 10-bit YUV formats likewise in their high bits, grey (Y800) as full-range
+// BT.709 luma, every other byte mid-grey. A
 // format the host does not know has no planes, as the host's own copy has none.
 struct host_frame {
     obs_source_frame frame{};
