@@ -5,8 +5,8 @@
 // on the calling thread: the host's by the test support, C++'s by this binary's operator new.
 //
 // The filter is the host's own instance on a GPU-drawn source that nothing else draws; the bench
-// runs its render's intake step inside the graphics context, once per host frame where a frame
-// must pass, with the instance's worker stopped.
+// runs the intake's steps of its tick and render inside the graphics context, once per host frame
+// where a frame must pass, with the instance's worker stopped.
 #include "bench_host.h"
 #include "bench_table.h"
 
@@ -53,11 +53,15 @@ uint64_t allocations_in(Work work) {
     return host + allocations - before;
 }
 
-// The intake's step of one render of the filter, timed, inside the graphics context.
+// The intake's steps of one frame of the filter, timed, inside the graphics context: the tick's
+// take of the picture staged on the frame before, and the render's stage.
 uint64_t timed_intake(filter_instance &in, uint64_t *allocated = nullptr) {
     obs_enter_graphics();
     const uint64_t start = os_gettime_ns();
-    const uint64_t made = allocations_in([&] { intake_drawn_picture(in); });
+    const uint64_t made = allocations_in([&] {
+        take_drawn_picture(in);
+        intake_drawn_picture(in);
+    });
     const uint64_t ns = os_gettime_ns() - start;
     obs_leave_graphics();
     if (allocated)
@@ -103,6 +107,7 @@ void gpu_not_due(benchmark::State &state, filter_instance *in) {
     const uint64_t stages = in->graphics.stages;
     for (auto _ : state) {
         in->graphics.gate.next_detect_ns = UINT64_MAX;
+        take_drawn_picture(*in);
         intake_drawn_picture(*in);
     }
     if (in->graphics.stages != stages)

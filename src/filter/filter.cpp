@@ -3,7 +3,7 @@
 //   create, destroy    filter/instance.cpp
 //   defaults, panel    filter/settings_panel.cpp
 //   filter_video       intake/frame_intake.cpp    (the host's video thread)
-//   the GPU intake     intake/gpu_intake.cpp      (video_render, before the output)
+//   the GPU intake     intake/gpu_intake.cpp      (video_render stages, video_tick takes)
 //   the worker         detect/worker.cpp          (the instance's own thread)
 //   video_tick/render  zoom/zoom_output.cpp       (the host's graphics thread)
 // libobs 29 runs update, video_tick and video_render on its graphics thread: whatever they wait
@@ -72,9 +72,14 @@ void filter_update(void *data, obs_data_t *settings) {
     }
 }
 
+// A picture the GPU intake staged on the frame before goes to the worker first, at the start of
+// the frame, as raw frames do.
 void video_tick(void *data, float seconds) {
-    if (auto *instance = static_cast<filter_instance *>(data))
-        zoom_tick(*instance, seconds);
+    auto *instance = static_cast<filter_instance *>(data);
+    if (!instance)
+        return;
+    take_drawn_picture(*instance);
+    zoom_tick(*instance, seconds);
 }
 
 // The host's effect is ignored: the filter always draws through its own crop effect. The GPU

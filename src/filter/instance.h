@@ -149,6 +149,8 @@ struct filter_instance {
     // Raw frames filter_video has seen: the GPU intake reads a parent that delivers them once per
     // new frame, as the raw-frame intake would.
     std::atomic<uint64_t> raw_frames_seen{0};
+    // The GPU intake holds a staged picture: the tick enters the graphics context only then.
+    std::atomic<bool> drawn_picture_waiting{false};
 
     configuration_part config;
     tracking_part tracking;
@@ -209,8 +211,10 @@ settings_snapshot read_settings(bool perf_from_env, obs_data_t *settings);
 
 // Subsystems, each called from one callback (filter/filter.cpp).
 void intake_raw_frame(filter_instance &instance, obs_source_frame *frame); // video thread
-void intake_drawn_picture(filter_instance &instance);                      // graphics thread
-void *detector_worker(void *instance);                                     // the worker thread
+// The GPU intake: staged by the render, taken by the next frame's tick (graphics thread).
+void intake_drawn_picture(filter_instance &instance);
+void take_drawn_picture(filter_instance &instance);
+void *detector_worker(void *instance); // the worker thread
 // One pass of the worker after a wake; false once the run flag is down.
 bool run_detector_pass(filter_instance &instance);
 void zoom_tick(filter_instance &instance, float seconds); // graphics thread

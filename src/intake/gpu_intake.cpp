@@ -2,9 +2,9 @@
 // in a format the luma reader does not take, drawn at another size than delivered, or when the
 // user asks), video_render reads the filter's target back from the GPU. On a frame due by the
 // detection rate it draws the target at the detection size, converts it to luma and stages it;
-// a later video frame maps it and hands it to the worker exactly as the raw-frame intake does.
-// Runs on the host's graphics thread and never waits for the GPU: a due frame without a free
-// surface is skipped.
+// the next video frame's tick maps it and hands it to the worker exactly as the raw-frame intake
+// hands a frame, at the start of the frame as the raw-frame intake does. Runs on the host's
+// graphics thread and never waits for the GPU: a due frame without a free surface is skipped.
 #include "detect/detector.h"
 #include "filter/instance.h"
 
@@ -110,10 +110,32 @@ void stage_due_picture(filter_instance &instance, const settings_snapshot &setti
                                  .frame_time = frame_time,
                                  .sequence = ++instance.submit_sequence,
                                  .stage_ns = 0};
-    graphics.stages += graphics.readback.stage(instance.source, picture);
+    if (graphics.readback.stage(instance.source, picture)) {
+        ++graphics.stages;
+        instance.drawn_picture_waiting.store(true, std::memory_order_release);
+    }
+}
+
+void drop_pending(filter_instance &instance) {
+    instance.graphics.readback.drop_pending();
+    instance.drawn_picture_waiting.store(false, std::memory_order_release);
 }
 
 } // namespace
+
+void take_drawn_picture(filter_instance &instance) {
+    if (!instance.drawn_picture_waiting.load(std::memory_order_acquire))
+        return;
+    const settings_snapshot settings = copy_settings(instance);
+    obs_enter_graphics();
+    if (settings.enable_tracking)
+        take_ready_picture(instance, settings, obs_get_video_frame_time());
+    else
+        drop_pending(instance);
+    instance.drawn_picture_waiting.store(instance.graphics.readback.pending() > 0,
+                                         std::memory_order_release);
+    obs_leave_graphics();
+}
 
 void intake_drawn_picture(filter_instance &instance) {
     graphics_part &graphics = instance.graphics;
@@ -124,12 +146,9 @@ void intake_drawn_picture(filter_instance &instance) {
     const bool raw_frames = (obs_source_get_output_flags(parent) & OBS_SOURCE_ASYNC) != 0;
     if (!settings.enable_tracking || !drawn_intake_serves(instance, raw_frames) ||
         !graphics.readback.loaded()) {
-        graphics.readback.drop_pending();
+        drop_pending(instance);
         return;
     }
-    const uint64_t frame_time = obs_get_video_frame_time();
-    // Taken before staging, so that two surfaces carry a picture staged on every frame.
-    take_ready_picture(instance, settings, frame_time);
-    stage_due_picture(instance, settings, frame_time,
+    stage_due_picture(instance, settings, obs_get_video_frame_time(),
                       raw_frames ? instance.raw_frames_seen.load(std::memory_order_relaxed) : 0);
 }

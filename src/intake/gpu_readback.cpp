@@ -93,7 +93,6 @@ bool gpu_readback::stage(obs_source_t *filter, const staged_picture &picture) {
 }
 
 std::optional<staged_picture> gpu_readback::next_ready(uint64_t frame_time) {
-    ring_.drop_stale(frame_time, staged_picture_max_age_ns);
     const int32_t slot = ring_.slot_to_take(frame_time);
     if (slot < 0)
         return std::nullopt;

@@ -27,7 +27,7 @@ public:
     bool stage(obs_source_t *filter, const staged_picture &picture);
 
     // The picture take() would copy on the frame at `frame_time`: the oldest one staged on an
-    // earlier frame. Pictures too old to be useful are dropped first.
+    // earlier frame.
     std::optional<staged_picture> next_ready(uint64_t frame_time);
 
     // Maps the picture next_ready() reported, hands its rows to `copy(data, linesize)`, and frees

@@ -24,17 +24,6 @@ int32_t staging_ring::slot_to_take(uint64_t frame_time) const {
     return oldest;
 }
 
-int32_t staging_ring::drop_stale(uint64_t frame_time, uint64_t max_age_ns) {
-    int32_t dropped = 0;
-    for (int32_t slot = 0; slot < size; ++slot)
-        if (pending_[slot] && pictures_[slot].frame_time < frame_time &&
-            frame_time - pictures_[slot].frame_time >= max_age_ns) {
-            pending_[slot] = false;
-            ++dropped;
-        }
-    return dropped;
-}
-
 int32_t staging_ring::pending() const {
     int32_t count = 0;
     for (const bool held : pending_)

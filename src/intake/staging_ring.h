@@ -17,10 +17,6 @@ struct staged_picture {
     uint64_t stage_ns;   // graphics-thread time the draw, conversion and copy took
 };
 
-// Pictures staged this long before the frame that would take them reach the detector too late
-// to be useful (the source was hidden meanwhile): dropped unread.
-inline constexpr uint64_t staged_picture_max_age_ns = 500'000'000;
-
 class staging_ring {
 public:
     // Two surfaces: one read on this frame while the next is staged, so staging every frame never
@@ -37,8 +33,6 @@ public:
     const staged_picture &picture(int32_t slot) const { return pictures_[slot]; }
     void release(int32_t slot) { pending_[slot] = false; }
 
-    // Releases pictures staged `max_age_ns` or more before `frame_time`; returns how many.
-    int32_t drop_stale(uint64_t frame_time, uint64_t max_age_ns);
     // Forgets every picture; the frame's stage stays counted, so that no second draw follows on
     // the same frame.
     void clear() { pending_ = {}; }

@@ -262,19 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         ring_case{"take_then_stage_every_frame", {{"ts", {0, 1}}, {"ts", {1, 1}}, {"ts", {2, 1}}}}),
     [](const auto &p) { return std::string(p.param.name); });
 
-TEST(StagingRingAge, DropsPicturesTooOldToBeUseful) {
-    staging_ring ring;
-    ring.mark_staged(ring.slot_to_stage(1 * frame), staged_on(1));
-    ring.mark_staged(ring.slot_to_stage(5 * frame), staged_on(5));
-    // Four frames old and older go at an age limit of four frames.
-    EXPECT_EQ(ring.drop_stale(5 * frame, 4 * frame), 1);
-    EXPECT_EQ(ring.pending(), 1);
-    EXPECT_EQ(ring.drop_stale(5 * frame, 1), 0) << "a picture of this frame is not stale";
-    EXPECT_EQ(ring.picture(ring.slot_to_take(6 * frame)).sequence, 5u);
-    EXPECT_EQ(staged_picture_max_age_ns, 500'000'000u);
-}
-
-TEST(StagingRingAge, ClearForgetsPicturesButNotThatThisFrameStaged) {
+TEST(StagingRingClear, ForgetsPicturesButNotThatThisFrameStaged) {
     staging_ring ring;
     ring.mark_staged(ring.slot_to_stage(1 * frame), staged_on(1));
     ring.mark_staged(ring.slot_to_stage(2 * frame), staged_on(2));
