@@ -31,6 +31,7 @@ add_library(pinvaler_plugin OBJECT
     src/filter/settings_panel.cpp
     src/intake/frame_intake.cpp
     src/module/module.cpp
+    src/zoom/setup_view.cpp
     src/zoom/zoom_output.cpp)
 # Platform files carry a platform suffix; only this platform's join the build.
 if(WIN32)
