@@ -1,9 +1,10 @@
 # The plug-in's code in two libraries.
 #
 # pinvaler_core: the host-free logic (luma and downscale, crop geometry, zoom smoothing, settings
-# normalisation, the rate gate, tag selection and tracking status, the diagnostics line, and the
-# detector library's side). It sees the host's headers for plain enums but never links the host:
-# the unit tests link it without libobs, so a host call here fails their link.
+# normalisation, the rate gate, tag selection and tracking status, the diagnostics line, the setup
+# view's geometry, and the detector library's side). It sees the host's headers for plain enums
+# but never links the host: the unit tests link it without libobs, so a host call here fails
+# their link.
 add_library(pinvaler_core STATIC
     src/detect/crop_geometry.cpp
     src/detect/detector.cpp
@@ -14,6 +15,7 @@ add_library(pinvaler_core STATIC
     src/intake/luma_rows.cpp
     src/intake/luma_rows_x86.cpp
     src/intake/rate_gate.cpp
+    src/zoom/overlay_geometry.cpp
     src/zoom/zoom_step.cpp)
 target_include_directories(pinvaler_core PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/src")
 target_include_directories(pinvaler_core SYSTEM PUBLIC
@@ -29,6 +31,7 @@ add_library(pinvaler_plugin OBJECT
     src/filter/settings_panel.cpp
     src/intake/frame_intake.cpp
     src/module/module.cpp
+    src/zoom/setup_view.cpp
     src/zoom/zoom_output.cpp)
 # Platform files carry a platform suffix; only this platform's join the build.
 if(WIN32)

@@ -113,6 +113,8 @@ bool run_detector_pass(filter_instance &instance) {
         run.detections.get(), settings.tag_id_a, settings.tag_id_b, &markers,
         static_cast<float>(work.source_width) / static_cast<float>(work.width),
         static_cast<float>(work.source_height) / static_cast<float>(work.height));
+    markers.source_width = work.source_width;
+    markers.source_height = work.source_height;
     pass_result pass{};
     pass.any_tag = tags.has_a || tags.has_b;
     pass.both_tags = tags.has_a && tags.has_b;

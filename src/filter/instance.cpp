@@ -177,6 +177,8 @@ filter_state read_filter_state(filter_instance &instance) {
     {
         std::lock_guard lock(instance.render.mutex);
         state.crop = instance.render.crop;
+        state.setup_view = instance.render.setup_view;
+        state.overlay = instance.render.overlay;
     }
     {
         std::lock_guard lock(instance.perf.mutex);

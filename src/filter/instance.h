@@ -9,9 +9,12 @@
 #include "filter/settings.h"
 #include "intake/rate_gate.h"
 #include "platform/threads.h"
+#include "zoom/overlay_geometry.h"
+#include "zoom/setup_view.h"
 #include "zoom/zoom_step.h"
 
 #include <cstdint>
+#include <memory>
 #include <obs-module.h>
 
 // A downscaled 8-bit grey image of a source frame; stride always equals width.
@@ -73,7 +76,9 @@ struct tracking_part {
 // The render mutex: what the tick hands the render.
 struct render_part {
     host_mutex mutex;
-    crop_parameters crop = identity_crop();
+    crop_parameters crop = identity_crop(); // what the smoothing shows, the view on or off
+    bool setup_view = false;                // draw the whole picture and the overlay instead
+    overlay_data overlay{};                 // written only while the view is on
 };
 
 // The performance mutex: the diagnostics window.
@@ -110,6 +115,11 @@ struct graphics_part {
     gs_eparam_t *param_mul_val = nullptr;
     gs_eparam_t *param_add_val = nullptr;
     gs_eparam_t *param_visibility = nullptr;
+    // The setup view's: its drawer is made at the view's first frame, so that instances that
+    // never show it hold nothing for it.
+    std::unique_ptr<setup_view_drawer> setup_view;
+    bool setup_view_failed = false;
+    overlay_data setup_view_data{}; // the render's copy
 };
 
 struct filter_instance {
@@ -160,6 +170,8 @@ struct filter_state {
     pass_markers markers;
     uint64_t published_generation;
     crop_parameters crop;
+    bool setup_view;
+    overlay_data overlay;
     perf_window perf;
 };
 filter_state read_filter_state(filter_instance &instance);

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <png.h>
 
 namespace {
 
@@ -31,38 +30,6 @@ rgba_image scene(tag_scene kind, int width, int height, bool grey, int shift = 0
             p[3] = 255;
         }
     return picture;
-}
-
-// What the tests' effect draws for these parameters, at the picture's own
-// size: the region (fractions of the picture) sampled bilinearly at each
-// output pixel's centre, edges clamped, times the visibility, red and blue
-// swapped.
-rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop) {
-    const int32_t w = picture.width, h = picture.height;
-    rgba_image out(w, h);
-    // The source position of an output pixel's centre; texel centres sit at half-integers.
-    const auto source_at = [](int32_t i, int32_t n, float scale, float offset) {
-        const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
-        return std::clamp((u * scale + offset) * static_cast<float>(n) - 0.5f, 0.0f,
-                          static_cast<float>(n - 1));
-    };
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            const float sx = source_at(x, w, crop.crop_scale_x, crop.crop_offset_x);
-            const float sy = source_at(y, h, crop.crop_scale_y, crop.crop_offset_y);
-            const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
-            const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
-            const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
-            uint8_t *p = out.at(x, y);
-            for (int c = 0; c < 3; ++c) {
-                const float top = picture.at(x0, y0)[c] * (1 - fx) + picture.at(x1, y0)[c] * fx;
-                const float bottom = picture.at(x0, y1)[c] * (1 - fx) + picture.at(x1, y1)[c] * fx;
-                p[2 - c] = static_cast<uint8_t>(
-                    std::lround((top * (1 - fy) + bottom * fy) * crop.crop_visibility));
-            }
-            p[3] = static_cast<uint8_t>(255 * crop.crop_visibility);
-        }
-    return out;
 }
 
 // The region of a target as fractions of its frame, shown.
@@ -146,7 +113,7 @@ protected:
     // How far what the host draws now is from the picture cropped by hand, in
     // any channel (256: sizes differ).
     int drawn_against(const rgba_image &picture, const crop_parameters &crop) const {
-        const rgba_image drawn = render_source(parent), want = crop_reference(picture, crop);
+        const rgba_image drawn = render_source(parent), want = crop_reference(picture, crop, true);
         int worst = drawn.width == want.width && drawn.height == want.height ? 0 : 256;
         for (size_t i = 0; worst < 256 && i < want.pixels.size(); ++i)
             worst = std::max(worst, std::abs(int{drawn.pixels[i]} - int{want.pixels[i]}));
@@ -365,13 +332,7 @@ TEST_F(EndToEnd, WritesTheReadmePicture) {
         for (int32_t x = l; x <= r; ++x)
             if (x < l + 2 || x > r - 2 || y < top + 2 || y > bottom - 2)
                 std::copy_n(std::array<uint8_t, 3>{255, 210, 0}.data(), 3, sheet.at(x, y));
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<uint32_t>(sheet.width);
-    image.height = static_cast<uint32_t>(sheet.height);
-    image.format = PNG_FORMAT_RGBA;
-    EXPECT_TRUE(png_image_write_to_file(&image, PINVALER_SOURCE_DIR "/docs/crop-example.png", 0,
-                                        sheet.pixels.data(), 0, nullptr));
+    EXPECT_TRUE(write_png(PINVALER_SOURCE_DIR "/docs/crop-example.png", sheet));
 }
 
 } // namespace

@@ -320,7 +320,8 @@ void set_source_picture(obs_source_t *source, const rgba_image &picture) {
     p->height = static_cast<uint32_t>(picture.height);
 }
 
-rgba_image render_source(obs_source_t *source, uint32_t width, uint32_t height) {
+rgba_image render_source(obs_source_t *source, uint32_t width, uint32_t height,
+                         const std::function<void()> &caller_state) {
     obs_enter_graphics();
     const uint32_t sw = obs_source_get_width(source), sh = obs_source_get_height(source);
     const uint32_t w = width ? width : sw, h = height ? height : sh;
@@ -335,7 +336,11 @@ rgba_image render_source(obs_source_t *source, uint32_t width, uint32_t height) 
         gs_ortho(0.0f, static_cast<float>(sw), 0.0f, static_cast<float>(sh), -100.0f, 100.0f);
         gs_blend_state_push();
         gs_enable_blending(false);
+        const bool srgb_writes = gs_framebuffer_srgb_enabled();
+        if (caller_state)
+            caller_state();
         obs_source_video_render(source);
+        gs_enable_framebuffer_srgb(srgb_writes);
         gs_blend_state_pop();
         gs_texrender_end(target);
         gs_stage_texture(stage, gs_texrender_get_texture(target));

@@ -67,7 +67,10 @@ void set_source_picture(obs_source_t *source, const rgba_image &picture);
 // Draws the source, filters included, through the host into a transparent texture of the
 // source's size (or the size asked for) with blending off, and reads it back: exactly what the
 // last filter drew. Empty when nothing could be read. Enters the graphics context itself.
-rgba_image render_source(obs_source_t *source, uint32_t width = 0, uint32_t height = 0);
+// `caller_state`, when given, sets the blend state and sRGB writes the source meets instead, as
+// another caller might leave them.
+rgba_image render_source(obs_source_t *source, uint32_t width = 0, uint32_t height = 0,
+                         const std::function<void()> &caller_state = {});
 
 // Polls `condition` until it holds or `timeout` passes; returns the last result.
 bool wait_until(const std::function<bool()> &condition,
