@@ -29,8 +29,13 @@ bool copy_tracking_inputs(filter_instance &instance, zoom_inputs &in) {
 } // namespace
 
 void zoom_tick(filter_instance &instance, float seconds) {
-    const settings_snapshot settings = copy_settings(instance);
+    settings_snapshot settings;
     zoom_inputs in{};
+    {
+        std::lock_guard lock(instance.config.mutex);
+        settings = instance.config.settings;
+        in.controls = instance.config.controls;
+    }
     in.hide_without_both_tags = settings.hide_without_both_tags;
     in.follow_half_life_ms = settings.follow_half_life_ms;
     in.seconds = seconds;
@@ -42,11 +47,11 @@ void zoom_tick(filter_instance &instance, float seconds) {
     }
 
     // Untracked frames pass through whole and visible, whatever hiding says.
-    if (!settings.enable_tracking || !copy_tracking_inputs(instance, in)) {
-        publish_crop(instance, identity_crop());
-        return;
-    }
-    publish_crop(instance, zoom_step(instance.zoom, in));
+    const bool usable = copy_tracking_inputs(instance, in);
+    publish_crop(instance, settings.enable_tracking && usable ? zoom_step(instance.zoom, in)
+                                                              : identity_crop());
+    // After the crop, so that a handler asking for the state sees this tick's.
+    announce_markers(instance, in.status.both_tags_seen);
 }
 
 void zoom_render(filter_instance &instance) {
