@@ -6,6 +6,7 @@
 # but never links the host: the unit tests link it without libobs, so a host call here fails
 # their link.
 add_library(pinvaler_core STATIC
+    src/filter/controls.cpp
     src/detect/crop_geometry.cpp
     src/detect/detector.cpp
     src/detect/perf_report.cpp
@@ -25,6 +26,7 @@ target_link_libraries(pinvaler_core PUBLIC apriltag::apriltag PRIVATE pinvaler_w
 # pinvaler_plugin: the glue to the host, per subsystem; built once, linked by the module and by
 # everything that drives the filter's callbacks directly.
 add_library(pinvaler_plugin OBJECT
+    src/filter/filter_controls.cpp
     src/detect/worker.cpp
     src/filter/filter.cpp
     src/filter/instance.cpp

@@ -119,9 +119,9 @@ bool run_detector_pass(filter_instance &instance) {
     pass.any_tag = tags.has_a || tags.has_b;
     pass.both_tags = tags.has_a && tags.has_b;
     if (pass.both_tags) {
-        pass.target = crop_target_from_pair(tags.a, tags.b, work.width, work.height,
-                                            work.source_width, work.source_height, settings.padding,
-                                            canvas_size.width, canvas_size.height);
+        pass.target = crop_target_from_pair(
+            tags.a, tags.b, work.width, work.height, work.source_width, work.source_height,
+            settings.padding, canvas_size.width, canvas_size.height, settings.crop_shape);
         pass.source_width = work.source_width;
         pass.source_height = work.source_height;
     }

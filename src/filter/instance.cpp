@@ -37,9 +37,11 @@ void load_crop_effect(graphics_part &graphics, const char *path, char **error_te
 } // namespace
 
 filter_instance::~filter_instance() {
-    // The worker is stopped before anything it uses is released; the members then release
+    // No hotkey callback runs once the pairs are gone (the host calls them under its hotkey
+    // lock). The worker is stopped before anything it uses is released; the members then release
     // themselves, the detector before the family it references and the effect inside the
     // graphics context.
+    unregister_hotkeys(*this);
     if (config.mutex.ready()) {
         std::lock_guard lock(config.mutex);
         config.worker_running = false;
@@ -114,6 +116,7 @@ void *filter_create(obs_data_t *settings, obs_source_t *source) {
         }
         return fail_create(instance, "Pinvale: failed to start detector worker");
     }
+    register_controls(*instance);
     return instance;
 }
 
@@ -156,6 +159,7 @@ filter_state read_filter_state(filter_instance &instance) {
         state.worker_running = instance.config.worker_running;
         state.generation = instance.config.generation;
         state.family_pending = static_cast<bool>(instance.config.pending_family);
+        state.controls = instance.config.controls;
     }
     {
         const tracking_part &t = instance.tracking;

@@ -45,6 +45,9 @@ struct configuration_part {
     // A family made by update for the worker to install at its next pass, so that update never
     // waits for a detection; empty once taken.
     tag_family_handle pending_family;
+    // Set by the hotkeys (on the host's hotkey thread or the desktop's UI thread), copied by the
+    // tick with the settings.
+    zoom_controls controls{};
 };
 
 // The frame mutex: the newest detection frame handed from the intake to the worker, and what
@@ -109,6 +112,12 @@ struct worker_part {
     bool warned_no_result = false;
 };
 
+// The hotkey pairs registered for the instance's source; written in create and destroy only.
+struct hotkeys_part {
+    obs_hotkey_pair_id following = OBS_INVALID_HOTKEY_PAIR_ID;
+    obs_hotkey_pair_id whole_picture = OBS_INVALID_HOTKEY_PAIR_ID;
+};
+
 // Used only inside the host's graphics context.
 struct graphics_part {
     effect_ptr crop_effect;
@@ -140,8 +149,10 @@ struct filter_instance {
 
     intake_part intake;
     worker_part worker;
-    zoom_state zoom{}; // only the tick touches it
+    zoom_state zoom{};                // only the tick touches it
+    bool announced_both_seen = false; // only the tick touches it: what the signals last said
     graphics_part graphics;
+    hotkeys_part hotkeys;
 
     auto_event detect_event; // auto-reset: the intake and destroy signal, the worker waits
     joinable_thread worker_thread;
@@ -156,6 +167,7 @@ struct filter_state {
     bool worker_running;
     uint64_t generation;
     bool family_pending;
+    zoom_controls controls;
     tracking_status status;
     int32_t frame_width;
     int32_t frame_height;
@@ -197,3 +209,10 @@ void *detector_worker(void *instance);                                     // th
 bool run_detector_pass(filter_instance &instance);
 void zoom_tick(filter_instance &instance, float seconds); // graphics thread
 void zoom_render(filter_instance &instance);              // graphics thread
+// The state procedure, the markers signals and the hotkey pairs on the instance's source: added
+// at the end of create, the hotkeys taken away first thing in destroy.
+void register_controls(filter_instance &instance);
+void unregister_hotkeys(filter_instance &instance);
+// Sends markers_found or markers_lost when "both seen" changed since the last call; graphics
+// thread, with no lock held (handlers call the state procedure).
+void announce_markers(filter_instance &instance, bool both_seen);

@@ -58,8 +58,13 @@ void draw_setup_view(filter_instance &instance) {
 } // namespace
 
 void zoom_tick(filter_instance &instance, float seconds) {
-    const settings_snapshot settings = copy_settings(instance);
+    settings_snapshot settings;
     zoom_inputs in{};
+    {
+        std::lock_guard lock(instance.config.mutex);
+        settings = instance.config.settings;
+        in.controls = instance.config.controls;
+    }
     in.hide_without_both_tags = settings.hide_without_both_tags;
     in.follow_half_life_ms = settings.follow_half_life_ms;
     in.seconds = seconds;
@@ -73,19 +78,21 @@ void zoom_tick(filter_instance &instance, float seconds) {
     const bool view = settings.show_setup_view;
     pass_markers markers;
     // Untracked frames pass through whole and visible, whatever hiding says.
-    const bool tracked =
-        settings.enable_tracking && copy_tracking_inputs(instance, in, view ? &markers : nullptr);
+    const bool usable = copy_tracking_inputs(instance, in, view ? &markers : nullptr);
+    const bool tracked = settings.enable_tracking && usable;
     const crop_parameters crop = tracked ? zoom_step(instance.zoom, in) : identity_crop();
     if (!view) {
         publish(instance, crop, nullptr);
-        return;
+    } else {
+        // With tracking off no pass runs: there is nothing seen to show.
+        const overlay_data seen =
+            settings.enable_tracking
+                ? setup_view_data(markers, in.status, crop, in.frame_width, in.frame_height)
+                : overlay_data{};
+        publish(instance, crop, &seen);
     }
-    // With tracking off no pass runs: there is nothing seen to show.
-    const overlay_data seen =
-        settings.enable_tracking
-            ? setup_view_data(markers, in.status, crop, in.frame_width, in.frame_height)
-            : overlay_data{};
-    publish(instance, crop, &seen);
+    // After the crop, so that a handler asking for the state sees this tick's.
+    announce_markers(instance, in.status.both_tags_seen);
 }
 
 void zoom_render(filter_instance &instance) {

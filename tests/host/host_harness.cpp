@@ -174,10 +174,10 @@ void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int det
     const tag_family_kind family = tag_family_kind::tag16h5;
     const std::vector<placed_marker> drawn =
         make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
-    const crop_target want =
-        crop_target_from_pair(expected_tag_quad(family, drawn[0].grid),
-                              expected_tag_quad(family, drawn[1].grid), detect_width, detect_height,
-                              source_width, source_height, 0.0f, canvas_width, canvas_height);
+    const crop_target want = crop_target_from_pair(
+        expected_tag_quad(family, drawn[0].grid), expected_tag_quad(family, drawn[1].grid),
+        detect_width, detect_height, source_width, source_height, 0.0f, canvas_width, canvas_height,
+        crop_shape_kind::canvas);
     // Detected corners lie within corner_tolerance detection pixels of the drawn ones: that
     // moves an edge by as many source pixels, the canvas-shaped size by 16/9 of two edges, and
     // whole-pixel rounding adds 1.

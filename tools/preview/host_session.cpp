@@ -92,6 +92,7 @@ void on_draw(void *data, uint32_t, uint32_t) {
             read = true;
         }
     }
+    session->state_answered = call_state_procedure(session->filter, session->drawn_state);
     std::lock_guard<std::mutex> lock(session->exchange_mutex);
     session->state = read ? exchange::rendered : exchange::failed;
     session->exchange_signal.notify_all();
@@ -247,6 +248,14 @@ bool start_host_session(host_session &session, const host_request &request,
         error = "the filter could not be created" + recent_problems();
         return false;
     }
+    // The summary reports the filter's own crop, asked of it each frame: a plug-in without the
+    // procedure (older than this tool) cannot be previewed.
+    procedure_state probe;
+    if (!call_state_procedure(session.filter, probe)) {
+        error = "the plug-in " + request.module_path +
+                " has no state procedure (get_state): it is older than this tool";
+        return false;
+    }
     obs_source_filter_add(session.feed, session.filter);
     obs_source_inc_showing(session.feed);
     session.showing = true;
@@ -307,13 +316,17 @@ bool push_frame(host_session &session, const feed_frame &frame, std::string &err
     return wait_for_state(session, exchange::pushed, error);
 }
 
-bool render_pushed(host_session &session, rgba_image &out, std::string &error) {
+bool render_pushed(host_session &session, rgba_image &out, procedure_state &state,
+                   std::string &error) {
     if (!wait_for_state(session, exchange::rendered, error))
         return false;
     std::lock_guard<std::mutex> lock(session.exchange_mutex);
     std::swap(out, session.readback);
     session.state = exchange::idle;
-    return true;
+    state = session.drawn_state;
+    if (!session.state_answered)
+        error = "the filter stopped answering its state procedure";
+    return session.state_answered;
 }
 
 void stop_host_session(host_session &session) {
