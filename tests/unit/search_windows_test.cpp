@@ -250,7 +250,8 @@ TEST(PlanSearch, WholePictureAndWhy) {
     search_memory stale = known;
     remember_pass(stale, at(1200 * ms), false, both(quad_a, quad_b), true);
     search_memory one_found = known;
-    remember_pass(one_found, at(1200 * ms), false, {.has_a = true, .has_b = false, .a = quad_a, .b = {}}, false);
+    remember_pass(one_found, at(1200 * ms), false,
+                  {.has_a = true, .has_b = false, .a = quad_a, .b = {}}, false);
     search_memory big = known;
     big.a = square(10, 10, 200);
     big.b = square(600, 300, 200);
