@@ -163,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(WindowSearch, WorkerStatus, ::testing::Bool(),
 
 // Once both markers are known the worker searches near them (the distractor,
 // id 2, unseen), but the whole picture after any settings change or a new
-// source size, and always with the search near the markers off.
+// source size, 2 s after it last did, and always with the search near the
+// markers off.
 TEST(WorkerSearch, WholePictureWhenItMust) {
     worker_harness h;
     const grey_image pair = picture(tag_scene::pair);
@@ -178,10 +179,10 @@ TEST(WorkerSearch, WholePictureWhenItMust) {
         const char *seen;
     } steps[] = {
         {.what = "nothing new", .edit = nullptr, .source_width = 0, .seen = "0 1 "},
-        {.what = "padding changed", .edit = set_padding, .source_width = 0, .seen = "0 1 2 "},
+        {.what = "padding", .edit = set_padding, .source_width = 0, .seen = "0 1 2 "},
         {.what = "nothing new", .edit = nullptr, .source_width = 0, .seen = "0 1 "},
-        {.what = "other source size", .edit = nullptr, .source_width = 960, .seen = "0 1 2 "},
-        {.what = "same source size", .edit = nullptr, .source_width = 960, .seen = "0 1 "},
+        {.what = "source size", .edit = nullptr, .source_width = 960, .seen = "0 1 2 "},
+        {.what = "same size", .edit = nullptr, .source_width = 960, .seen = "0 1 "},
         {.what = "search off", .edit = windows_off, .source_width = 0, .seen = "0 1 2 "},
         {.what = "still off", .edit = nullptr, .source_width = 0, .seen = "0 1 2 "},
         {.what = "search on", .edit = windows_on, .source_width = 0, .seen = "0 1 2 "},
@@ -202,6 +203,15 @@ TEST(WorkerSearch, WholePictureWhenItMust) {
         EXPECT_EQ(h.seen_ids(), step.seen) << step.what;
         EXPECT_TRUE(h.status().both_tags_seen) << step.what;
     }
+    // Passes back to back for 2.5 s: near the markers, but the whole picture
+    // again once 2 s have passed since the last time.
+    int whole = 0, near = 0;
+    for (const uint64_t end = os_gettime_ns() + 2'500'000'000ull; os_gettime_ns() < end;) {
+        ASSERT_TRUE(h.pass());
+        (h.seen_ids() == "0 1 2 " ? whole : near) += 1;
+    }
+    EXPECT_GE(whole, 1);
+    EXPECT_GT(near, whole);
 }
 
 class DetectorWorker : public ::testing::Test {
