@@ -2,15 +2,18 @@
 #
 # pinvaler_core: the host-free logic (luma and downscale, crop geometry, zoom smoothing, settings
 # normalisation, the rate gate, tag selection and tracking status, the diagnostics line, the setup
-# view's geometry, and the detector library's side). It sees the host's headers for plain enums
-# but never links the host: the unit tests link it without libobs, so a host call here fails
-# their link.
+# view's geometry, the detector library's side, and where each pass searches). It sees the host's
+# headers for plain enums but never links the host: the unit tests link it without libobs, so a
+# host call here fails their link.
 add_library(pinvaler_core STATIC
     src/filter/controls.cpp
     src/detect/crop_geometry.cpp
     src/detect/detector.cpp
     src/detect/perf_report.cpp
+    src/detect/search_planner.cpp
+    src/detect/search_windows.cpp
     src/detect/tracking.cpp
+    src/detect/window_detection.cpp
     src/filter/settings.cpp
     src/intake/luma.cpp
     src/intake/luma_rows.cpp

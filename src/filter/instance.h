@@ -4,6 +4,7 @@
 // of the locks at once: readers copy under a lock and work on the copy.
 #include "detect/detector.h"
 #include "detect/perf_report.h"
+#include "detect/search_planner.h"
 #include "detect/tracking.h"
 #include "filter/host_handles.h"
 #include "filter/settings.h"
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <obs-module.h>
+#include <optional>
 
 // A downscaled 8-bit grey image of a source frame; stride always equals width.
 struct detection_frame {
@@ -110,6 +112,10 @@ struct intake_part {
 struct worker_part {
     detection_frame work_frame;
     bool warned_no_result = false;
+    // Where the next pass searches: what the planner keeps, and the settings of the last pass
+    // that detected (none after a pass that could not).
+    search_memory search{};
+    std::optional<settings_snapshot> searched_settings;
 };
 
 // The hotkey pairs registered for the instance's source; written in create and destroy only.

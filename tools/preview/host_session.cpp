@@ -159,11 +159,12 @@ std::string settings_text(const settings_snapshot &s) {
     char text[256];
     std::snprintf(text, sizeof(text),
                   "%s, tag A id %d, tag B id %d, detect %d px wide at %g/s, half-life %g ms, "
-                  "padding %g px, hide without both: %s%s",
+                  "padding %g px, hide without both: %s%s%s",
                   family_name(s.tag_family), s.tag_id_a, s.tag_id_b, s.detect_width,
                   static_cast<double>(s.detect_fps), static_cast<double>(s.follow_half_life_ms),
                   static_cast<double>(s.padding), s.hide_without_both_tags ? "yes" : "no",
-                  s.perf_diagnostics ? ", diagnostics on" : "");
+                  s.perf_diagnostics ? ", diagnostics on" : "",
+                  s.window_search ? "" : ", whole picture every pass");
     return text;
 }
 
@@ -242,6 +243,7 @@ bool start_host_session(host_session &session, const host_request &request,
     obs_data_set_double(settings, key_detect_fps, wanted.detect_fps);
     obs_data_set_double(settings, key_follow_half_life_ms, wanted.follow_half_life_ms);
     obs_data_set_bool(settings, key_perf_diagnostics, wanted.perf_diagnostics);
+    obs_data_set_bool(settings, key_window_search, wanted.window_search);
     session.filter = obs_source_create_private(filter_source_id, "Pinvale Marker Zoom", settings);
     obs_data_release(settings);
     if (session.filter == nullptr || obs_obj_get_data(session.filter) == nullptr) {
