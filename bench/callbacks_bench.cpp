@@ -135,8 +135,10 @@ int main(int argc, char **argv) {
                     std::lock_guard lock(in->render.mutex);
                     crop = in->render.crop;
                 }
-                const vec2 mul{crop.crop_scale_x, crop.crop_scale_y};
-                const vec2 add{crop.crop_offset_x, crop.crop_offset_y};
+                vec2 mul;
+                vec2_set(&mul, crop.crop_scale_x, crop.crop_scale_y);
+                vec2 add;
+                vec2_set(&add, crop.crop_offset_x, crop.crop_offset_y);
                 gs_effect_set_vec2(mul_val, &mul);
                 gs_effect_set_vec2(add_val, &add);
                 gs_effect_set_float(visibility, crop.crop_visibility);

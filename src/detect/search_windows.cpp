@@ -57,8 +57,8 @@ quad_extent extent_of(const double corners[4][2]) {
 quad_extent extent_of(const tag_quad &quad) {
     double corners[4][2];
     for (int i = 0; i < 4; ++i) {
-        corners[i][0] = quad.corners[i].x;
-        corners[i][1] = quad.corners[i].y;
+        corners[i][0] = static_cast<double>(quad.corners[i].x);
+        corners[i][1] = static_cast<double>(quad.corners[i].y);
     }
     return extent_of(corners);
 }
@@ -81,7 +81,7 @@ int32_t window_margin(const quad_extent &extent, const marker_reach &reach, doub
 pixel_rect window_around(const quad_extent &extent, int32_t margin, int32_t image_width,
                          int32_t image_height) {
     const auto m = static_cast<int64_t>(std::max(margin, 0));
-    const auto grow = [m](int32_t v, int64_t by) {
+    const auto grow = [](int32_t v, int64_t by) {
         return static_cast<int32_t>(
             std::clamp<int64_t>(v + by, -coordinate_limit, coordinate_limit));
     };

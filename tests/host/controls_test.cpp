@@ -204,8 +204,8 @@ TEST_F(Controls, TheProcedureReportsTargetCropVisibilityMarkersAndPasses) {
             const crop_rect &t = published.status.target_rect;
             EXPECT_EQ(
                 std::tuple(s.target_center_x, s.target_center_y, s.target_width, s.target_height),
-                std::tuple(double{t.center_x}, double{t.center_y}, double{t.width},
-                           double{t.height}));
+                std::tuple(static_cast<double>(t.center_x), static_cast<double>(t.center_y),
+                           static_cast<double>(t.width), static_cast<double>(t.height)));
             expect_crop_of_drawn_pair(
                 {static_cast<float>(s.target_center_x), static_cast<float>(s.target_center_y),
                  static_cast<float>(s.target_width), static_cast<float>(s.target_height)},
@@ -371,9 +371,10 @@ TEST_F(Controls, WholePictureEasesOutAndBack) {
     show(scene(tag_scene::pair, 640, 360));
     ASSERT_TRUE(settles_on_target());
     const crop_parameters target = region_of(proc());
-    for (const auto &[keys, goal, whole] :
+    for (const auto &[keys, wanted, whole] :
          {std::tuple{shift_f7, identity_crop(), true}, std::tuple{shift_f8, target, false}}) {
         SCOPED_TRACE(whole ? "out" : "back");
+        const crop_parameters goal = wanted;
         ASSERT_TRUE(press(keys));
         EXPECT_EQ(proc().whole_picture, whole);
         std::vector<float> widths; // one per host frame while the crop moves

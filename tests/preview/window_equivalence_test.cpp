@@ -49,12 +49,15 @@ double largest_corner_difference = 0.0;
 // Largest corner difference per axis; infinite when other markers were found.
 double corner_difference(const tag_pair_selection &x, const tag_pair_selection &y) {
     if (x.has_a != y.has_a || x.has_b != y.has_b)
-        return INFINITY;
+        return HUGE_VAL;
     double d = 0.0;
     const auto add = [&d](const tag_quad &p, const tag_quad &q) {
         for (int i = 0; i < 4; ++i)
-            d = std::max({d, std::fabs(double{p.corners[i].x} - double{q.corners[i].x}),
-                          std::fabs(double{p.corners[i].y} - double{q.corners[i].y})});
+            d = std::max({d,
+                          std::fabs(static_cast<double>(p.corners[i].x) -
+                                    static_cast<double>(q.corners[i].x)),
+                          std::fabs(static_cast<double>(p.corners[i].y) -
+                                    static_cast<double>(q.corners[i].y))});
     };
     if (x.has_a)
         add(x.a, y.a);
@@ -71,7 +74,7 @@ float rect_difference(const Rect &x, const Rect &y) {
 
 float crop_difference(const crop_target &x, const crop_target &y) {
     if (x.valid != y.valid)
-        return INFINITY;
+        return HUGE_VAL;
     return x.valid ? rect_difference(x, y) : 0.0f;
 }
 
@@ -116,7 +119,7 @@ void expect_same_markers(const std::string &what, const zarray_t *whole, const z
     const std::vector<accepted> found = accepted_in(windows);
     EXPECT_EQ(found.size(), expected.size()) << what;
     for (const accepted &e : expected) {
-        double nearest = INFINITY;
+        double nearest = HUGE_VAL;
         for (const accepted &f : found) {
             double d = 0.0;
             for (int i = 0; i < 8; ++i)

@@ -27,7 +27,9 @@ log_capture &captured() {
     return capture;
 }
 
-void on_host_log(int level, const char *format, va_list args, void *) {
+// The host hands a printf format of its own.
+__attribute__((format(printf, 2, 0))) void on_host_log(int level, const char *format, va_list args,
+                                                       void *) {
     char text[4096];
     va_list copy;
     va_copy(copy, args);

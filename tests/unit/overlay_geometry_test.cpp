@@ -294,7 +294,8 @@ TEST(OverlayDigits, SevenSegmentGlyphsFollowTheUsualShapes) {
 // Each digit drawn as a marker's id, at 360p and 1080p: the lit segments show in the id's
 // colour, the unlit ones and both holes of the glyph show the picture.
 TEST(OverlayDigits, EveryDigitReadsAt360pAnd1080p) {
-    for (const auto &[w, h] : {std::pair{640, 360}, std::pair{1920, 1080}}) {
+    for (const auto &[wide, high] : {std::pair{640, 360}, std::pair{1920, 1080}}) {
+        const int w = wide, h = high;
         SCOPED_TRACE(testing::Message() << w << "x" << h);
         const float t = overlay_line_thickness(w, h);
         const float side = h / 4.0f;
@@ -475,7 +476,8 @@ TEST(OverlayRectangles, WhereTheCropHasArrivedBothShow) {
 }
 
 TEST(OverlayNoneFound, FramesAndCrossesThePictureOnlyWhenFlagged) {
-    for (const auto &[w, h] : {std::pair{640, 360}, std::pair{1920, 1080}}) {
+    for (const auto &[wide, high] : {std::pair{640, 360}, std::pair{1920, 1080}}) {
+        const int w = wide, h = high;
         for (const bool flagged : {true, false}) {
             SCOPED_TRACE(testing::Message() << w << "x" << h << (flagged ? " flagged" : ""));
             overlay_data d = picture(w, h);

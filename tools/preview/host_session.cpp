@@ -238,10 +238,11 @@ bool start_host_session(host_session &session, const host_request &request,
     obs_data_set_int(settings, key_tag_family, static_cast<long long>(wanted.tag_family));
     obs_data_set_int(settings, key_tag_id_a, wanted.tag_id_a);
     obs_data_set_int(settings, key_tag_id_b, wanted.tag_id_b);
-    obs_data_set_double(settings, key_padding, wanted.padding);
+    obs_data_set_double(settings, key_padding, static_cast<double>(wanted.padding));
     obs_data_set_int(settings, key_detect_width, wanted.detect_width);
-    obs_data_set_double(settings, key_detect_fps, wanted.detect_fps);
-    obs_data_set_double(settings, key_follow_half_life_ms, wanted.follow_half_life_ms);
+    obs_data_set_double(settings, key_detect_fps, static_cast<double>(wanted.detect_fps));
+    obs_data_set_double(settings, key_follow_half_life_ms,
+                        static_cast<double>(wanted.follow_half_life_ms));
     obs_data_set_bool(settings, key_perf_diagnostics, wanted.perf_diagnostics);
     obs_data_set_bool(settings, key_window_search, wanted.window_search);
     session.filter = obs_source_create_private(filter_source_id, "Pinvale Marker Zoom", settings);
