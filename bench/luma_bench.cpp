@@ -35,8 +35,8 @@ int main(int argc, char **argv) {
         std::ranges::generate(buffers.back(), [&] { return static_cast<uint8_t>(random()); });
         return buffers.back().data();
     };
-    for (const auto [sw, sh, dw, dh] :
-         {std::array{1920, 1080, 960, 540}, {3840, 2160, 3840, 2160}}) {
+    for (const auto &sizes_row : {std::array{1920, 1080, 960, 540}, {3840, 2160, 3840, 2160}}) {
+        const int sw = sizes_row[0], sh = sizes_row[1], dw = sizes_row[2], dh = sizes_row[3];
         const std::string size = std::to_string(dw) + "x" + std::to_string(dh);
         const std::string sizes = std::to_string(sw) + "x" + std::to_string(sh) + " → " + size;
         // Read by every family and by the copy; the middle buffer is a two-pass baseline's.

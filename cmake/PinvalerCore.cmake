@@ -2,13 +2,19 @@
 #
 # pinvaler_core: the host-free logic (luma and downscale, crop geometry, zoom smoothing, settings
 # normalisation, the rate gate, which intake serves and the GPU intake's staging ring, tag
-# selection and tracking status, the diagnostics line, and the detector library's side). It sees the host's headers for plain enums but never links the host:
-# the unit tests link it without libobs, so a host call here fails their link.
+# selection and tracking status, the diagnostics line, the setup view's geometry, the detector
+# library's side, and where each pass searches). It sees the host's headers for plain enums but
+# never links the host: the unit tests link it without libobs, so a host call here fails their
+# link.
 add_library(pinvaler_core STATIC
+    src/filter/controls.cpp
     src/detect/crop_geometry.cpp
     src/detect/detector.cpp
     src/detect/perf_report.cpp
+    src/detect/search_planner.cpp
+    src/detect/search_windows.cpp
     src/detect/tracking.cpp
+    src/detect/window_detection.cpp
     src/filter/settings.cpp
     src/intake/intake_choice.cpp
     src/intake/luma.cpp
@@ -16,6 +22,7 @@ add_library(pinvaler_core STATIC
     src/intake/luma_rows_x86.cpp
     src/intake/rate_gate.cpp
     src/intake/staging_ring.cpp
+    src/zoom/overlay_geometry.cpp
     src/zoom/zoom_step.cpp)
 target_include_directories(pinvaler_core PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/src")
 target_include_directories(pinvaler_core SYSTEM PUBLIC
@@ -25,6 +32,7 @@ target_link_libraries(pinvaler_core PUBLIC apriltag::apriltag PRIVATE pinvaler_w
 # pinvaler_plugin: the glue to the host, per subsystem; built once, linked by the module and by
 # everything that drives the filter's callbacks directly.
 add_library(pinvaler_plugin OBJECT
+    src/filter/filter_controls.cpp
     src/detect/worker.cpp
     src/filter/filter.cpp
     src/filter/instance.cpp
@@ -33,6 +41,7 @@ add_library(pinvaler_plugin OBJECT
     src/intake/gpu_intake.cpp
     src/intake/gpu_readback.cpp
     src/module/module.cpp
+    src/zoom/setup_view.cpp
     src/zoom/zoom_output.cpp)
 # Platform files carry a platform suffix; only this platform's join the build.
 if(WIN32)

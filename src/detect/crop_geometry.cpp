@@ -37,12 +37,12 @@ bool quad_is_finite(const tag_quad &quad) {
 }
 
 float output_aspect(int32_t source_width, int32_t source_height, uint32_t canvas_width,
-                    uint32_t canvas_height) {
+                    uint32_t canvas_height, crop_shape_kind shape) {
     float r = fallback_aspect;
     if (source_height > 0) {
         r = static_cast<float>(source_width) / static_cast<float>(source_height);
     }
-    if (canvas_width != 0 && canvas_height != 0) {
+    if (shape == crop_shape_kind::canvas && canvas_width != 0 && canvas_height != 0) {
         r = static_cast<float>(canvas_width) / static_cast<float>(canvas_height);
     }
     return r;
@@ -138,7 +138,7 @@ bool crop_rect_from_box(float min_x, float min_y, float max_x, float max_y, int3
 crop_target crop_target_from_pair(const tag_quad &tag_a, const tag_quad &tag_b,
                                   int32_t detect_width, int32_t detect_height, int32_t source_width,
                                   int32_t source_height, float padding, uint32_t canvas_width,
-                                  uint32_t canvas_height) {
+                                  uint32_t canvas_height, crop_shape_kind shape) {
     crop_target result{};
     result.valid = false;
     // fminf and fmaxf would quietly drop a NaN corner and frame some other
@@ -159,7 +159,7 @@ crop_target crop_target_from_pair(const tag_quad &tag_a, const tag_quad &tag_b,
         s = 0.0f;
     }
     const float d = nearest_approach(tag_a, tag_b);
-    const float r = output_aspect(source_width, source_height, canvas_width, canvas_height);
+    const float r = output_aspect(source_width, source_height, canvas_width, canvas_height, shape);
 
     // Tags nearer than one side of a tag overlap or nearly so: their facing
     // corners no longer bracket a region.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filter/settings.h"
+
 #include <cstdint>
 
 // One detected tag in detection-frame pixels: origin top-left, y downward.
@@ -40,8 +42,10 @@ bool crop_rect_from_box(float min_x, float min_y, float max_x, float max_y, int3
 
 // The crop spanning the facing corners of two tags. canvas_width and
 // canvas_height are the host's canvas base size read on a host thread, 0 when
-// unavailable; the worker must not query the host for them itself.
+// unavailable; the worker must not query the host for them itself. With the
+// source's shape the canvas plays no part: the crop takes the source's aspect,
+// so that drawn at the source's size it is not stretched.
 crop_target crop_target_from_pair(const tag_quad &tag_a, const tag_quad &tag_b,
                                   int32_t detect_width, int32_t detect_height, int32_t source_width,
                                   int32_t source_height, float padding, uint32_t canvas_width,
-                                  uint32_t canvas_height);
+                                  uint32_t canvas_height, crop_shape_kind shape);

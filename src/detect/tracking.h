@@ -51,6 +51,9 @@ struct pass_markers {
     bool tag_b_seen;
     uint32_t count;
     seen_marker markers[capacity];
+    // The source frame the quads are in (the worker sets it).
+    int32_t source_width;
+    int32_t source_height;
 };
 
 // The markers of a pass from its candidates, with the selection already made; quads scaled

@@ -1,7 +1,9 @@
 // The instance's one background thread: on each wake it takes the newest detection frame,
-// detects, picks tag A and tag B, and publishes the tracking status and the crop target. The
-// host's threads only ever wait for its copies and stores, never for a detection.
+// detects (near the markers' last corners when it may, else in the whole picture), picks tag A
+// and tag B, and publishes the tracking status and the crop target. The host's threads only ever
+// wait for its copies and stores, never for a detection.
 #include "detect/detector.h"
+#include "detect/window_detection.h"
 #include "filter/instance.h"
 
 #include <cstring>
@@ -89,20 +91,39 @@ bool run_detector_pass(filter_instance &instance) {
 
     // Taken even with tracking off, so that turning it back on starts from the newest picture.
     const canvas canvas_size = take_newest_frame(instance);
-    const detection_frame &work = instance.worker.work_frame;
-    if (!settings.enable_tracking || !work.data || !detectable_size(work.width, work.height))
+    worker_part &worker = instance.worker;
+    const detection_frame &work = worker.work_frame;
+    if (!settings.enable_tracking || !work.data || !detectable_size(work.width, work.height)) {
+        // The next pass that detects starts from the whole picture.
+        worker.searched_settings.reset();
         return true;
+    }
+    pass_conditions conditions{
+        .now_ns = os_gettime_ns(),
+        .sizes = {work.width, work.height, work.source_width, work.source_height},
+        .settings_changed = worker.searched_settings != settings,
+        // The setup view shows every marker of the family, which only whole passes see.
+        .windows_enabled = settings.window_search && !settings.show_setup_view,
+        .reach = {},
+    };
+    worker.searched_settings = settings;
 
     const image_u8_t image{work.width, work.height, work.stride, work.data.get()};
-    detection_run run;
+    search_pass searched;
     {
         std::lock_guard lock(instance.detector.mutex);
-        run = run_detection(instance.detector.detector.get(), image,
-                            settings.perf_diagnostics ? os_gettime_ns : nullptr);
+        if (const apriltag_family_t *family = instance.detector.family.get())
+            conditions.reach = reach_of_family(family->width_at_border, family->total_width);
+        searched =
+            run_search_pass(instance.detector.detector.get(), image,
+                            plan_search(worker.search, conditions), settings.tag_id_a,
+                            settings.tag_id_b, settings.perf_diagnostics ? os_gettime_ns : nullptr);
     }
+    const detection_run &run = searched.run;
     if (!run.detections) {
-        if (!instance.worker.warned_no_result) {
-            instance.worker.warned_no_result = true;
+        remember_pass(worker.search, conditions, searched.searched_whole, {}, false);
+        if (!worker.warned_no_result) {
+            worker.warned_no_result = true;
             blog(LOG_ERROR, "Pinvale: AprilTag detector returned no result array");
         }
         return true;
@@ -113,13 +134,15 @@ bool run_detector_pass(filter_instance &instance) {
         run.detections.get(), settings.tag_id_a, settings.tag_id_b, &markers,
         static_cast<float>(work.source_width) / static_cast<float>(work.width),
         static_cast<float>(work.source_height) / static_cast<float>(work.height));
+    markers.source_width = work.source_width;
+    markers.source_height = work.source_height;
     pass_result pass{};
     pass.any_tag = tags.has_a || tags.has_b;
     pass.both_tags = tags.has_a && tags.has_b;
     if (pass.both_tags) {
-        pass.target = crop_target_from_pair(tags.a, tags.b, work.width, work.height,
-                                            work.source_width, work.source_height, settings.padding,
-                                            canvas_size.width, canvas_size.height);
+        pass.target = crop_target_from_pair(
+            tags.a, tags.b, work.width, work.height, work.source_width, work.source_height,
+            settings.padding, canvas_size.width, canvas_size.height, settings.crop_shape);
         pass.source_width = work.source_width;
         pass.source_height = work.source_height;
     }
@@ -136,6 +159,7 @@ bool run_detector_pass(filter_instance &instance) {
         }
         instance.tracking.last_pass_ns = now;
     }
+    remember_pass(worker.search, conditions, searched.searched_whole, tags, !current);
     // A stale pass counts as neither found nor lost.
     if (settings.perf_diagnostics)
         record_detection_perf(instance, settings, run, current && pass.any_tag,

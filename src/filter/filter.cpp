@@ -6,6 +6,8 @@
 //   the GPU intake     intake/gpu_intake.cpp      (video_render stages, video_tick takes)
 //   the worker         detect/worker.cpp          (the instance's own thread)
 //   video_tick/render  zoom/zoom_output.cpp       (the host's graphics thread)
+//   procedure, signals filter/filter_controls.cpp (registered in create)
+//   and hotkeys
 // libobs 29 runs update, video_tick and video_render on its graphics thread: whatever they wait
 // for, every source on the canvas waits for.
 #include "filter/filter.h"
@@ -65,6 +67,7 @@ void filter_update(void *data, obs_data_t *settings) {
         std::lock_guard lock(instance->tracking.mutex);
         instance->tracking.generation = generation;
         instance->tracking.status.both_tags_seen = false;
+        instance->tracking.markers = {};
     }
     if (next.perf_diagnostics != old.perf_diagnostics) {
         std::lock_guard lock(instance->perf.mutex);

@@ -34,3 +34,5 @@ using texrender_ptr =
     std::unique_ptr<gs_texrender_t, graphics_release<gs_texrender_t, gs_texrender_destroy>>;
 using stagesurf_ptr =
     std::unique_ptr<gs_stagesurf_t, graphics_release<gs_stagesurf_t, gs_stagesurface_destroy>>;
+using vertbuffer_ptr =
+    std::unique_ptr<gs_vertbuffer_t, graphics_release<gs_vertbuffer_t, gs_vertexbuffer_destroy>>;

@@ -61,9 +61,11 @@ bool load_luma_effect(graphics_part &graphics) {
 } // namespace
 
 filter_instance::~filter_instance() {
-    // The worker is stopped before anything it uses is released; the members then release
+    // No hotkey callback runs once the pairs are gone (the host calls them under its hotkey
+    // lock). The worker is stopped before anything it uses is released; the members then release
     // themselves, the detector before the family it references and the effect inside the
     // graphics context.
+    unregister_hotkeys(*this);
     if (config.mutex.ready()) {
         std::lock_guard lock(config.mutex);
         config.worker_running = false;
@@ -140,6 +142,7 @@ void *filter_create(obs_data_t *settings, obs_source_t *source) {
         }
         return fail_create(instance, "Pinvale: failed to start detector worker");
     }
+    register_controls(*instance);
     return instance;
 }
 
@@ -182,6 +185,7 @@ filter_state read_filter_state(filter_instance &instance) {
         state.worker_running = instance.config.worker_running;
         state.generation = instance.config.generation;
         state.family_pending = static_cast<bool>(instance.config.pending_family);
+        state.controls = instance.config.controls;
     }
     {
         const tracking_part &t = instance.tracking;
@@ -204,6 +208,8 @@ filter_state read_filter_state(filter_instance &instance) {
     {
         std::lock_guard lock(instance.render.mutex);
         state.crop = instance.render.crop;
+        state.setup_view = instance.render.setup_view;
+        state.overlay = instance.render.overlay;
     }
     {
         std::lock_guard lock(instance.perf.mutex);

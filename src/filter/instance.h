@@ -4,6 +4,7 @@
 // of the locks at once: readers copy under a lock and work on the copy.
 #include "detect/detector.h"
 #include "detect/perf_report.h"
+#include "detect/search_planner.h"
 #include "detect/tracking.h"
 #include "filter/host_handles.h"
 #include "filter/settings.h"
@@ -11,11 +12,15 @@
 #include "intake/intake_choice.h"
 #include "intake/rate_gate.h"
 #include "platform/threads.h"
+#include "zoom/overlay_geometry.h"
+#include "zoom/setup_view.h"
 #include "zoom/zoom_step.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <obs-module.h>
+#include <optional>
 
 // A downscaled 8-bit grey image of a source frame; stride always equals width.
 struct detection_frame {
@@ -45,6 +50,9 @@ struct configuration_part {
     // A family made by update for the worker to install at its next pass, so that update never
     // waits for a detection; empty once taken.
     tag_family_handle pending_family;
+    // Set by the hotkeys (on the host's hotkey thread or the desktop's UI thread), copied by the
+    // tick with the settings.
+    zoom_controls controls{};
 };
 
 // The frame mutex: the newest detection frame handed from the intake to the worker, and what
@@ -81,7 +89,9 @@ struct tracking_part {
 // The render mutex: what the tick hands the render.
 struct render_part {
     host_mutex mutex;
-    crop_parameters crop = identity_crop();
+    crop_parameters crop = identity_crop(); // what the smoothing shows, the view on or off
+    bool setup_view = false;                // draw the whole picture and the overlay instead
+    overlay_data overlay{};                 // written only while the view is on
 };
 
 // The performance mutex: the diagnostics window.
@@ -116,6 +126,16 @@ struct intake_part {
 struct worker_part {
     detection_frame work_frame;
     bool warned_no_result = false;
+    // Where the next pass searches: what the planner keeps, and the settings of the last pass
+    // that detected (none after a pass that could not).
+    search_memory search{};
+    std::optional<settings_snapshot> searched_settings;
+};
+
+// The hotkey pairs registered for the instance's source; written in create and destroy only.
+struct hotkeys_part {
+    obs_hotkey_pair_id following = OBS_INVALID_HOTKEY_PAIR_ID;
+    obs_hotkey_pair_id whole_picture = OBS_INVALID_HOTKEY_PAIR_ID;
 };
 
 // Used only inside the host's graphics context.
@@ -131,6 +151,11 @@ struct graphics_part {
     uint64_t stages = 0;           // pictures staged, for tests and tools
     uint64_t staged_raw_frame = 0; // raw_frames_seen when the last picture was staged
     bool gpu_source_known = false; // the choice for a parent without raw frames is published
+    // The setup view's: its drawer is made at the view's first frame, so that instances that
+    // never show it hold nothing for it.
+    std::unique_ptr<setup_view_drawer> setup_view;
+    bool setup_view_failed = false;
+    overlay_data setup_view_data{}; // the render's copy
 };
 
 struct filter_instance {
@@ -160,8 +185,10 @@ struct filter_instance {
 
     intake_part intake;
     worker_part worker;
-    zoom_state zoom{}; // only the tick touches it
+    zoom_state zoom{};                // only the tick touches it
+    bool announced_both_seen = false; // only the tick touches it: what the signals last said
     graphics_part graphics;
+    hotkeys_part hotkeys;
 
     auto_event detect_event; // auto-reset: the intake and destroy signal, the worker waits
     joinable_thread worker_thread;
@@ -176,6 +203,7 @@ struct filter_state {
     bool worker_running;
     uint64_t generation;
     bool family_pending;
+    zoom_controls controls;
     tracking_status status;
     int32_t frame_width;
     int32_t frame_height;
@@ -191,6 +219,8 @@ struct filter_state {
     pass_markers markers;
     uint64_t published_generation;
     crop_parameters crop;
+    bool setup_view;
+    overlay_data overlay;
     perf_window perf;
 };
 filter_state read_filter_state(filter_instance &instance);
@@ -219,3 +249,10 @@ void *detector_worker(void *instance); // the worker thread
 bool run_detector_pass(filter_instance &instance);
 void zoom_tick(filter_instance &instance, float seconds); // graphics thread
 void zoom_render(filter_instance &instance);              // graphics thread
+// The state procedure, the markers signals and the hotkey pairs on the instance's source: added
+// at the end of create, the hotkeys taken away first thing in destroy.
+void register_controls(filter_instance &instance);
+void unregister_hotkeys(filter_instance &instance);
+// Sends markers_found or markers_lost when "both seen" changed since the last call; graphics
+// thread, with no lock held (handlers call the state procedure).
+void announce_markers(filter_instance &instance, bool both_seen);

@@ -119,12 +119,49 @@ crop_parameters zoom_step(zoom_state &state, const zoom_inputs &in) {
         state.zoom_center_y = now.center_y;
         state.zoom_width = now.width;
         state.zoom_height = now.height;
+        const zoom_rect paused{state.paused_center_x, state.paused_center_y, state.paused_width,
+                               state.paused_height};
+        const zoom_rect paused_now =
+            rescale(paused, state.zoom_frame_width, state.zoom_frame_height, frame_w, frame_h);
+        state.paused_center_x = paused_now.center_x;
+        state.paused_center_y = paused_now.center_y;
+        state.paused_width = paused_now.width;
+        state.paused_height = paused_now.height;
         state.zoom_frame_width = frame_w;
         state.zoom_frame_height = frame_h;
     }
 
+    const float alpha = zoom_alpha(in.seconds, in.follow_half_life_ms);
+    const zoom_rect full{static_cast<float>(frame_w) * 0.5f, static_cast<float>(frame_h) * 0.5f,
+                         static_cast<float>(frame_w), static_cast<float>(frame_h)};
+    // A pause keeps the crop shown when it began: the whole frame when nothing was followed yet.
+    if (!in.controls.following_paused) {
+        state.paused_valid = false;
+    } else if (!state.paused_valid && frame_known) {
+        const zoom_rect now = state.zoom_valid ? zoom_rect{state.zoom_center_x, state.zoom_center_y,
+                                                           state.zoom_width, state.zoom_height}
+                                               : full;
+        state.paused_valid = true;
+        state.paused_center_x = now.center_x;
+        state.paused_center_y = now.center_y;
+        state.paused_width = now.width;
+        state.paused_height = now.height;
+    }
+
     bool mapped = true;
-    if (status.target_valid) {
+    if (in.controls.whole_picture) {
+        // Without a crop the whole frame shows already.
+        if (state.zoom_valid && frame_known)
+            take_goal(state, full, frame_w, frame_h, alpha, reacquire);
+        mapped = state.zoom_valid;
+    } else if (in.controls.following_paused) {
+        if (state.paused_valid) {
+            const zoom_rect paused{state.paused_center_x, state.paused_center_y, state.paused_width,
+                                   state.paused_height};
+            take_goal(state, paused, frame_w, frame_h, alpha, reacquire);
+        }
+        mapped = state.zoom_valid;
+    } else if (status.target_valid) {
         const crop_rect &t = status.target_rect;
         zoom_rect goal{t.center_x, t.center_y, t.width, t.height};
         int32_t goal_w = status.target_frame_width;
@@ -136,16 +173,11 @@ crop_parameters zoom_step(zoom_state &state, const zoom_inputs &in) {
             goal_w = frame_w;
             goal_h = frame_h;
         }
-        take_goal(state, goal, goal_w, goal_h, zoom_alpha(in.seconds, in.follow_half_life_ms),
-                  reacquire);
+        take_goal(state, goal, goal_w, goal_h, alpha, reacquire);
     } else if (holding) {
         // Markers often drop out for a moment; the crop waits for them still.
     } else if (state.zoom_valid && frame_known) {
-        const float w = static_cast<float>(frame_w);
-        const float h = static_cast<float>(frame_h);
-        const zoom_rect full{w * 0.5f, h * 0.5f, w, h};
-        take_goal(state, full, frame_w, frame_h, zoom_alpha(in.seconds, in.follow_half_life_ms),
-                  reacquire);
+        take_goal(state, full, frame_w, frame_h, alpha, reacquire);
     } else {
         state.zoom_valid = false;
         mapped = false;

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-// The displayed crop in pixels of the frame size it records (0 when unknown).
+// The displayed crop in pixels of the frame size it records (0 when unknown), and while following
+// is paused, the crop it was paused at, in the same pixels.
 struct zoom_state {
     bool zoom_valid;
     float zoom_center_x;
@@ -15,6 +16,20 @@ struct zoom_state {
     float zoom_height;
     int32_t zoom_frame_width;
     int32_t zoom_frame_height;
+    bool paused_valid = false;
+    float paused_center_x = 0.0f;
+    float paused_center_y = 0.0f;
+    float paused_width = 0.0f;
+    float paused_height = 0.0f;
+};
+
+// What the user asked for with the hotkeys. Whole picture wins over pause; a pause keeps the
+// crop it began at, and the crop eases back to it when the whole picture is let go.
+struct zoom_controls {
+    bool following_paused;
+    bool whole_picture;
+
+    bool operator==(const zoom_controls &) const = default;
 };
 
 // Texture-coordinate scale and offset as fractions of the source, and the
@@ -39,6 +54,7 @@ struct zoom_inputs {
     tracking_status status;
     int32_t frame_width;
     int32_t frame_height;
+    zoom_controls controls;
 };
 
 // How long the crop holds still after both tags vanish.

@@ -1,7 +1,8 @@
 // Several filters on several sources in the real host, driven from every side
 // at once for a bounded time: raw frames at 60 fps in changing sizes and
-// formats, the host ticking and drawing, settings edits through the host, and
-// filters added and removed. PINVALER_STRESS_SECONDS runs it longer.
+// formats, the host ticking and drawing, settings edits through the host (the
+// setup view switched on and off among them), and filters added and removed.
+// PINVALER_STRESS_SECONDS runs it longer.
 #include "host_harness.h"
 
 #include <algorithm>
@@ -55,6 +56,7 @@ data_ptr random_settings(std::mt19937 &rng, bool may_hide, bool may_stop_trackin
     obs_data_set_bool(s, key_hide_without_both_tags, may_hide && rng() % 2 == 0);
     obs_data_set_bool(s, key_perf_diagnostics, rng() % 3 == 0);
     obs_data_set_double(s, key_follow_half_life_ms, rng() % 2 ? 250.0 : 0.0);
+    obs_data_set_bool(s, key_show_setup_view, rng() % 4 == 0);
     return settings;
 }
 

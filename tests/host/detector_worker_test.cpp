@@ -29,8 +29,9 @@ struct worker_harness {
     data_ptr settings = default_settings();
     instance_ptr instance;
 
-    worker_harness() {
+    explicit worker_harness(bool window_search = true) {
         obs_data_set_bool(settings.get(), key_perf_diagnostics, true);
+        obs_data_set_bool(settings.get(), key_window_search, window_search);
         instance = create_instance(settings.get());
     }
     uint64_t feed(const grey_image &image, int32_t sw = source_w, int32_t sh = source_h) {
@@ -73,9 +74,22 @@ struct worker_harness {
         std::lock_guard lock(instance->perf.mutex);
         instance->perf.window.perf_window_start_ns = os_gettime_ns() - age_ns;
     }
+    // The ids the last publishing pass saw, in its order.
+    std::string seen_ids() {
+        const pass_markers markers = state().markers;
+        std::string seen;
+        for (uint32_t i = 0; i < markers.count; ++i)
+            seen += std::to_string(markers.markers[i].id) + " ";
+        return seen;
+    }
 };
 
-TEST(WorkerStatus, FollowsWhatEachPictureShows) {
+// The same with the search near the markers as without: a pass after a pair
+// searches near it and sees nothing else (the distractor, id 2), and a
+// window that misses a marker searches the whole picture in the same pass.
+class WorkerStatus : public ::testing::TestWithParam<bool> {};
+
+TEST_P(WorkerStatus, FollowsWhatEachPictureShows) {
     const struct {
         tag_scene shown;
         bool lost, both, target;
@@ -95,7 +109,8 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
         // Decoded below the margin: no tag.
         {.shown = tag_scene::low_contrast, .lost = true, .both = false, .target = false},
     };
-    worker_harness h;
+    const bool windows = GetParam();
+    worker_harness h(windows);
     crop_rect last_rect{};
     uint64_t lost_since = 0; // of the loss under way
     int step = 0;
@@ -108,13 +123,13 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
         const tracking_status &now = state.status;
         EXPECT_EQ(std::tuple(now.tags_lost, now.both_tags_seen, now.target_valid),
                   std::tuple(lost, both, target));
-        // What the pass saw, the distractor (id 2) included, in source pixels.
-        std::string seen;
-        for (uint32_t i = 0; i < state.markers.count; ++i)
-            seen += std::to_string(state.markers.markers[i].id) + " ";
+        // What the pass saw, in source pixels. The second pass on a picture
+        // with both markers searches only near them.
         const bool a = kind == tag_scene::pair || kind == tag_scene::too_close;
         const bool b = a || kind == tag_scene::only_b;
-        EXPECT_EQ(seen, std::string(a ? "0 " : "") + (b ? "1 " : "") + (b ? "2 " : ""));
+        const bool distractor = b && !(windows && a);
+        EXPECT_EQ(h.seen_ids(),
+                  std::string(a ? "0 " : "") + (b ? "1 " : "") + (distractor ? "2 " : ""));
         EXPECT_EQ(std::pair(state.markers.tag_a_seen, state.markers.tag_b_seen), std::pair(a, b));
         const std::vector<placed_marker> drawn =
             make_tag_scene(tag_family_kind::tag16h5, kind, detect_w, detect_h).markers;
@@ -141,6 +156,62 @@ TEST(WorkerStatus, FollowsWhatEachPictureShows) {
         }
         last_rect = rect;
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowSearch, WorkerStatus, ::testing::Bool(),
+                         [](const auto &p) { return p.param ? "On" : "Off"; });
+
+// Once both markers are known the worker searches near them (the distractor,
+// id 2, unseen), but the whole picture after any settings change or a new
+// source size, 2 s after it last did, and always with the search near the
+// markers off.
+TEST(WorkerSearch, WholePictureWhenItMust) {
+    worker_harness h;
+    const grey_image pair = picture(tag_scene::pair);
+    ASSERT_TRUE(h.pass(&pair));
+    const auto set_padding = [](obs_data_t *s) { obs_data_set_double(s, key_padding, 0.1); };
+    const auto windows_off = [](obs_data_t *s) { obs_data_set_bool(s, key_window_search, false); };
+    const auto windows_on = [](obs_data_t *s) { obs_data_set_bool(s, key_window_search, true); };
+    const struct {
+        const char *what;
+        void (*edit)(obs_data_t *); // then an update, and a pass on the frame held
+        int32_t source_width;       // else a new frame of this source size
+        const char *seen;
+    } steps[] = {
+        {.what = "nothing new", .edit = nullptr, .source_width = 0, .seen = "0 1 "},
+        {.what = "padding", .edit = set_padding, .source_width = 0, .seen = "0 1 2 "},
+        {.what = "nothing new", .edit = nullptr, .source_width = 0, .seen = "0 1 "},
+        {.what = "source size", .edit = nullptr, .source_width = 960, .seen = "0 1 2 "},
+        {.what = "same size", .edit = nullptr, .source_width = 960, .seen = "0 1 "},
+        {.what = "search off", .edit = windows_off, .source_width = 0, .seen = "0 1 2 "},
+        {.what = "still off", .edit = nullptr, .source_width = 0, .seen = "0 1 2 "},
+        {.what = "search on", .edit = windows_on, .source_width = 0, .seen = "0 1 2 "},
+        {.what = "nothing new", .edit = nullptr, .source_width = 0, .seen = "0 1 "},
+    };
+    for (const auto &step : steps) {
+        const uint64_t before = h.perf().perf_detections;
+        if (step.source_width) {
+            h.feed(pair, step.source_width, step.source_width * 3 / 4);
+        } else {
+            if (step.edit) {
+                step.edit(h.settings.get());
+                filter_update(h.instance.get(), h.settings.get());
+            }
+            h.instance->detect_event.signal();
+        }
+        ASSERT_TRUE(h.wait_detections(before + 1)) << step.what;
+        EXPECT_EQ(h.seen_ids(), step.seen) << step.what;
+        EXPECT_TRUE(h.status().both_tags_seen) << step.what;
+    }
+    // Passes back to back for 2.5 s: near the markers, but the whole picture
+    // again once 2 s have passed since the last time.
+    int whole = 0, near = 0;
+    for (const uint64_t end = os_gettime_ns() + 2'500'000'000ull; os_gettime_ns() < end;) {
+        ASSERT_TRUE(h.pass());
+        (h.seen_ids() == "0 1 2 " ? whole : near) += 1;
+    }
+    EXPECT_GE(whole, 1);
+    EXPECT_GT(near, whole);
 }
 
 class DetectorWorker : public ::testing::Test {

@@ -1,10 +1,13 @@
 #include "host_harness.h"
 #include "module/module.h"
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
+#include <png.h>
 #include <thread>
 #include <unistd.h>
 
@@ -128,14 +131,52 @@ rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, in
     return rgba_image(make_tag_scene(family, kind, width, height).image);
 }
 
+rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop,
+                          bool swap_red_blue) {
+    const int32_t w = picture.width, h = picture.height;
+    rgba_image out(w, h);
+    // The source position of an output pixel's centre; texel centres sit at half-integers.
+    const auto source_at = [](int32_t i, int32_t n, float scale, float offset) {
+        const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
+        return std::clamp((u * scale + offset) * static_cast<float>(n) - 0.5f, 0.0f,
+                          static_cast<float>(n - 1));
+    };
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const float sx = source_at(x, w, crop.crop_scale_x, crop.crop_offset_x);
+            const float sy = source_at(y, h, crop.crop_scale_y, crop.crop_offset_y);
+            const int32_t x0 = static_cast<int32_t>(sx), y0 = static_cast<int32_t>(sy);
+            const int32_t x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
+            const float fx = sx - static_cast<float>(x0), fy = sy - static_cast<float>(y0);
+            uint8_t *p = out.at(x, y);
+            for (int c = 0; c < 3; ++c) {
+                const float top = picture.at(x0, y0)[c] * (1 - fx) + picture.at(x1, y0)[c] * fx;
+                const float bottom = picture.at(x0, y1)[c] * (1 - fx) + picture.at(x1, y1)[c] * fx;
+                p[swap_red_blue ? 2 - c : c] = static_cast<uint8_t>(
+                    std::lround((top * (1 - fy) + bottom * fy) * crop.crop_visibility));
+            }
+            p[3] = static_cast<uint8_t>(255 * crop.crop_visibility);
+        }
+    return out;
+}
+
+bool write_png(const std::string &path, const rgba_image &picture) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<uint32_t>(picture.width);
+    image.height = static_cast<uint32_t>(picture.height);
+    image.format = PNG_FORMAT_RGBA;
+    return png_image_write_to_file(&image, path.c_str(), 0, picture.pixels.data(), 0, nullptr) != 0;
+}
+
 void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,
                                int source_width, int source_height, tag_family_kind family) {
     const std::vector<placed_marker> drawn =
         make_tag_scene(family, tag_scene::pair, detect_width, detect_height).markers;
-    const crop_target want =
-        crop_target_from_pair(expected_tag_quad(family, drawn[0].grid),
-                              expected_tag_quad(family, drawn[1].grid), detect_width, detect_height,
-                              source_width, source_height, 0.0f, canvas_width, canvas_height);
+    const crop_target want = crop_target_from_pair(
+        expected_tag_quad(family, drawn[0].grid), expected_tag_quad(family, drawn[1].grid),
+        detect_width, detect_height, source_width, source_height, 0.0f, canvas_width, canvas_height,
+        crop_shape_kind::canvas);
     // Detected corners lie within corner_tolerance detection pixels of the drawn ones: that
     // moves an edge by as many source pixels, the canvas-shaped size by 16/9 of two edges, and
     // whole-pixel rounding adds 1.

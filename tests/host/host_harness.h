@@ -79,6 +79,15 @@ inline crop_rect target_of(filter_instance *instance) {
 // The detection tests' scene of a tag family, at a size, in colour channels alike.
 rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, int32_t height);
 
+// What the crop effect draws for these parameters at the picture's own size: the region
+// (fractions of the picture) sampled bilinearly at each output pixel's centre, edges clamped,
+// times the visibility; red and blue swapped when the test's effect swaps them.
+rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop,
+                          bool swap_red_blue = false);
+
+// Writes an RGBA picture as a PNG file (for the README's pictures).
+bool write_png(const std::string &path, const rgba_image &picture);
+
 // Expects `found` to be the crop from the drawn corners of the family's pair scene at the
 // detection size, for a source of its own size, with the canvas's aspect ratio.
 void expect_crop_of_drawn_pair(const crop_rect &found, int detect_width, int detect_height,

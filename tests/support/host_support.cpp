@@ -1,6 +1,9 @@
 #include "host_support.h"
 
+#include "filter/controls.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -25,7 +28,9 @@ log_capture &captured() {
     return capture;
 }
 
-void on_host_log(int level, const char *format, va_list args, void *) {
+// The host hands a printf format of its own.
+__attribute__((format(printf, 2, 0))) void on_host_log(int level, const char *format, va_list args,
+                                                       void *) {
     char text[4096];
     va_list copy;
     va_copy(copy, args);
@@ -313,13 +318,8 @@ host_frame::host_frame(video_format f, const rgba_image &picture) {
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t *c = picture.at(static_cast<int32_t>(x), static_cast<int32_t>(y));
             uint8_t *p = frame.data[0] + size_t{y} * frame.linesize[0] + x * layout.step;
-            const double v = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
-            // Grey frames are full range: one byte, the luma itself.
-            if (f == VIDEO_FORMAT_Y800) {
-                p[0] = static_cast<uint8_t>(std::lround(v));
-                continue;
-            }
-            if (!yuv) {
+            // Colour in the packed RGB formats; luma in the others (grey is full range).
+            if (layout.step >= 3) {
                 p[red] = c[0];
                 p[1] = c[1];
                 p[2 - red] = c[2];
@@ -327,13 +327,14 @@ host_frame::host_frame(video_format f, const rgba_image &picture) {
                     p[3] = 255;
                 continue;
             }
-            const double limited = 16.0 + v * 219.0 / 255.0;
+            const double v = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+            const double level = yuv ? 16.0 + v * 219.0 / 255.0 : v;
             if (ten_bit(f)) {
-                const auto sample = static_cast<uint16_t>(std::lround(limited * 4.0) << 6);
+                const auto sample = static_cast<uint16_t>(std::lround(level * 4.0) << 6);
                 p[0] = static_cast<uint8_t>(sample & 0xFF);
                 p[1] = static_cast<uint8_t>(sample >> 8);
             } else {
-                p[layout.luma_at] = static_cast<uint8_t>(std::lround(limited));
+                p[layout.luma_at] = static_cast<uint8_t>(std::lround(level));
             }
         }
     frame.full_range = !yuv;
@@ -357,6 +358,123 @@ obs_source_t *create_push_source(const char *name) {
     return source;
 }
 
+obs_source_t *create_public_push_source(const char *name) {
+    register_test_sources();
+    obs_source_t *source = obs_source_create(push_source_id, name, nullptr, nullptr);
+    if (source)
+        obs_source_set_async_unbuffered(source, true);
+    return source;
+}
+
+void release_public_source(obs_source_t *source) {
+    obs_source_remove(source);
+    obs_source_release(source);
+}
+
+bool call_state_procedure(obs_source_t *filter, procedure_state &s) {
+    calldata_t cd;
+    // Growing: a fixed calldata too small for the outputs drops values with only a log line.
+    calldata_init(&cd);
+    const bool called =
+        proc_handler_call(obs_source_get_proc_handler(filter), state_procedure_name, &cd);
+    if (called) {
+        s.target_valid = calldata_bool(&cd, "target_valid");
+        s.target_center_x = calldata_float(&cd, "target_center_x");
+        s.target_center_y = calldata_float(&cd, "target_center_y");
+        s.target_width = calldata_float(&cd, "target_width");
+        s.target_height = calldata_float(&cd, "target_height");
+        s.target_frame_width = calldata_int(&cd, "target_frame_width");
+        s.target_frame_height = calldata_int(&cd, "target_frame_height");
+        s.crop_scale_x = calldata_float(&cd, "crop_scale_x");
+        s.crop_scale_y = calldata_float(&cd, "crop_scale_y");
+        s.crop_offset_x = calldata_float(&cd, "crop_offset_x");
+        s.crop_offset_y = calldata_float(&cd, "crop_offset_y");
+        s.visible = calldata_bool(&cd, "visible");
+        s.frame_width = calldata_int(&cd, "frame_width");
+        s.frame_height = calldata_int(&cd, "frame_height");
+        s.tag_a_seen = calldata_bool(&cd, "tag_a_seen");
+        s.tag_b_seen = calldata_bool(&cd, "tag_b_seen");
+        s.both_seen = calldata_bool(&cd, "both_seen");
+        s.last_pass_ns = calldata_int(&cd, "last_pass_ns");
+        s.following_paused = calldata_bool(&cd, "following_paused");
+        s.whole_picture = calldata_bool(&cd, "whole_picture");
+    }
+    calldata_free(&cd);
+    return called;
+}
+
+std::vector<source_hotkey> hotkeys_of(obs_source_t *source) {
+    struct context {
+        obs_source_t *source;
+        std::vector<source_hotkey> found;
+    } ctx{source, {}};
+    obs_enum_hotkeys(
+        [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+            auto *c = static_cast<context *>(data);
+            if (obs_hotkey_get_registerer_type(key) != OBS_HOTKEY_REGISTERER_SOURCE)
+                return true;
+            // A source's registerer is its weak reference, not the source.
+            auto *weak = static_cast<obs_weak_source_t *>(obs_hotkey_get_registerer(key));
+            if (weak && obs_weak_source_references_source(weak, c->source))
+                c->found.push_back({id, obs_hotkey_get_name(key), obs_hotkey_get_description(key),
+                                    obs_hotkey_get_pair_partner_id(key)});
+            return true;
+        },
+        &ctx);
+    return ctx.found;
+}
+
+obs_hotkey_id hotkey_named(obs_source_t *source, const char *name) {
+    for (const source_hotkey &key : hotkeys_of(source))
+        if (key.name == name)
+            return key.id;
+    return OBS_INVALID_HOTKEY_ID;
+}
+
+std::vector<obs_key_combination_t> bindings_of(obs_hotkey_id id) {
+    struct context {
+        obs_hotkey_id id;
+        std::vector<obs_key_combination_t> found;
+    } ctx{id, {}};
+    obs_enum_hotkey_bindings(
+        [](void *data, size_t, obs_hotkey_binding_t *binding) {
+            auto *c = static_cast<context *>(data);
+            if (obs_hotkey_binding_get_hotkey_id(binding) == c->id)
+                c->found.push_back(obs_hotkey_binding_get_key_combination(binding));
+            return true;
+        },
+        &ctx);
+    return ctx.found;
+}
+
+void bind_hotkey(obs_source_t *source, const char *name, obs_key_combination_t keys) {
+    obs_hotkey_load_bindings(hotkey_named(source, name), &keys, 1);
+}
+
+bool press_keys(obs_key_combination_t keys) {
+    // An injected release does not release a binding: the host's hotkey thread does when it next
+    // finds the keys up. A probe bound to the same keys on a source of its own (single hotkeys
+    // need a public one) sees that release.
+    static std::atomic<int> serial{0};
+    const std::string name = "key probe " + std::to_string(serial++);
+    obs_source_t *probe = create_public_push_source(name.c_str());
+    std::atomic<int> releases{0};
+    const obs_hotkey_id id = obs_hotkey_register_source(
+        probe, "Probe.Release", "Probe",
+        [](void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed) {
+            if (!pressed)
+                ++*static_cast<std::atomic<int> *>(data);
+        },
+        &releases);
+    obs_hotkey_load_bindings(id, &keys, 1);
+    obs_hotkey_inject_event(keys, true);
+    obs_hotkey_inject_event(keys, false);
+    const bool released = wait_until([&] { return releases.load() > 0; });
+    obs_hotkey_unregister(id);
+    release_public_source(probe);
+    return released;
+}
+
 obs_source_t *create_picture_source(const char *name, const rgba_image &picture) {
     register_test_sources();
     obs_source_t *source = obs_source_create_private(picture_source_id, name, nullptr);
@@ -374,7 +492,8 @@ void set_source_picture(obs_source_t *source, const rgba_image &picture) {
     p->height = static_cast<uint32_t>(picture.height);
 }
 
-rgba_image render_source(obs_source_t *source, uint32_t width, uint32_t height) {
+rgba_image render_source(obs_source_t *source, uint32_t width, uint32_t height,
+                         const std::function<void()> &caller_state) {
     obs_enter_graphics();
     const uint32_t sw = obs_source_get_width(source), sh = obs_source_get_height(source);
     const uint32_t w = width ? width : sw, h = height ? height : sh;
@@ -389,7 +508,11 @@ rgba_image render_source(obs_source_t *source, uint32_t width, uint32_t height) 
         gs_ortho(0.0f, static_cast<float>(sw), 0.0f, static_cast<float>(sh), -100.0f, 100.0f);
         gs_blend_state_push();
         gs_enable_blending(false);
+        const bool srgb_writes = gs_framebuffer_srgb_enabled();
+        if (caller_state)
+            caller_state();
         obs_source_video_render(source);
+        gs_enable_framebuffer_srgb(srgb_writes);
         gs_blend_state_pop();
         gs_texrender_end(target);
         gs_stage_texture(stage, gs_texrender_get_texture(target));

@@ -68,7 +68,49 @@ void set_source_picture(obs_source_t *source, const rgba_image &picture);
 // Draws the source, filters included, through the host into a transparent texture of the
 // source's size (or the size asked for) with blending off, and reads it back: exactly what the
 // last filter drew. Empty when nothing could be read. Enters the graphics context itself.
-rgba_image render_source(obs_source_t *source, uint32_t width = 0, uint32_t height = 0);
+// `caller_state`, when given, sets the blend state and sRGB writes the source meets instead, as
+// another caller might leave them.
+rgba_image render_source(obs_source_t *source, uint32_t width = 0, uint32_t height = 0,
+                         const std::function<void()> &caller_state = {});
+
+// A public input that takes raw frames, as the desktop application creates them: listed by name,
+// saved and loaded with its filters, and able to hold hotkeys of its own. Release with
+// release_public_source.
+obs_source_t *create_public_push_source(const char *name);
+void release_public_source(obs_source_t *source);
+
+// The filter's state procedure as a script or tool calls it, through the filter's own procedure
+// handler; false when the filter has no such procedure. Pixel values are in the source's pixels.
+struct procedure_state {
+    bool target_valid = false;
+    double target_center_x = 0, target_center_y = 0, target_width = 0, target_height = 0;
+    long long target_frame_width = 0, target_frame_height = 0;
+    double crop_scale_x = 0, crop_scale_y = 0, crop_offset_x = 0, crop_offset_y = 0;
+    bool visible = false;
+    long long frame_width = 0, frame_height = 0;
+    bool tag_a_seen = false, tag_b_seen = false, both_seen = false;
+    long long last_pass_ns = 0;
+    bool following_paused = false, whole_picture = false;
+};
+bool call_state_procedure(obs_source_t *filter, procedure_state &state);
+
+// The hotkeys a source registered, as the host's settings list them.
+struct source_hotkey {
+    obs_hotkey_id id;
+    std::string name;
+    std::string description;
+    obs_hotkey_id partner; // the other half of a pair
+};
+std::vector<source_hotkey> hotkeys_of(obs_source_t *source);
+// OBS_INVALID_HOTKEY_ID when the source has none of that name.
+obs_hotkey_id hotkey_named(obs_source_t *source, const char *name);
+std::vector<obs_key_combination_t> bindings_of(obs_hotkey_id id);
+// Binds the source's hotkey of that name to one key combination, as the settings dialog does.
+void bind_hotkey(obs_source_t *source, const char *name, obs_key_combination_t keys);
+// Presses and releases the keys as the desktop does for a key event while its window has focus,
+// and returns once the host has let go of the binding: until then a pair ignores the next press
+// of the same keys. False when the host never did.
+bool press_keys(obs_key_combination_t keys);
 
 // Host allocations (bmalloc, brealloc, bmemdup) that `work` makes on this thread, the host's own
 // libraries' included: this library stands in for the three, and executables linking it export

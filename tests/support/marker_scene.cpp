@@ -295,10 +295,12 @@ tag_detector::tag_detector(tag_family_kind kind, int32_t threads)
     register_family(detector.get(), nullptr, family.get());
 }
 
+image_u8_t image_header(const grey_image &image) {
+    return {image.width, image.height, image.width, const_cast<uint8_t *>(image.pixels.data())};
+}
+
 std::vector<apriltag_detection_t> tag_detector::detect(const grey_image &image) const {
-    const image_u8_t header{image.width, image.height, image.width,
-                            const_cast<uint8_t *>(image.pixels.data())};
-    const detection_run run = run_detection(detector.get(), header, nullptr);
+    const detection_run run = run_detection(detector.get(), image_header(image), nullptr);
     std::vector<apriltag_detection_t> found;
     for (int i = 0; i < zarray_size(run.detections.get()); ++i) {
         apriltag_detection_t *d = nullptr;

@@ -120,6 +120,10 @@ tag_quad expected_tag_quad(tag_family_kind family, const scene_quad &grid);
 // pictures (no edge refinement, blur and noise).
 inline constexpr float corner_tolerance = 0.75f;
 
+// A detector's header over a picture's own pixels (the library takes a mutable header but only
+// reads through it).
+image_u8_t image_header(const grey_image &image);
+
 // A detector for one family with the filter's fixed configuration.
 struct tag_detector {
     tag_family_handle family;

@@ -111,28 +111,39 @@ TEST(TagInnerCorner, FarthestCornerTowardTarget) {
     }
 }
 
-// Without a whole canvas the source's 4/3, else the canvas's 16/9; bad padding counts as 0.
+// Canvas shape: without a whole canvas the source's 4/3, else the canvas's 16/9. Source shape:
+// the source's 4/3 whatever the canvas. Bad padding counts as 0.
 TEST(CropTargetFromPair, AspectAndPadding) {
+    constexpr crop_shape_kind canvas = crop_shape_kind::canvas, source = crop_shape_kind::source;
     const struct {
         float padding;
         uint32_t canvas_w, canvas_h;
+        crop_shape_kind shape;
         float w, h;
     } cases[] = {
-        {.padding = 1, .canvas_w = 0, .canvas_h = 0, .w = 552, .h = 414},
-        {.padding = 1, .canvas_w = 1920, .canvas_h = 0, .w = 552, .h = 414},
-        {.padding = 1, .canvas_w = 1920, .canvas_h = 1080, .w = 632, .h = 356},
-        {.padding = 0, .canvas_w = 1920, .canvas_h = 1080, .w = 634, .h = 356},
-        {.padding = nan_f, .canvas_w = 1920, .canvas_h = 1080, .w = 634, .h = 356},
-        {.padding = neg_inf, .canvas_w = 1920, .canvas_h = 1080, .w = 634, .h = 356},
-        {.padding = inf_f, .canvas_w = 1920, .canvas_h = 1080, .w = 634, .h = 356},
-        {.padding = -5, .canvas_w = 1920, .canvas_h = 1080, .w = 634, .h = 356},
+        {.padding = 1, .canvas_w = 0, .canvas_h = 0, .shape = canvas, .w = 552, .h = 414},
+        {.padding = 1, .canvas_w = 1920, .canvas_h = 0, .shape = canvas, .w = 552, .h = 414},
+        {.padding = 1, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 632, .h = 356},
+        {.padding = 0, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.padding = nan_f, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.padding = neg_inf,
+         .canvas_w = 1920,
+         .canvas_h = 1080,
+         .shape = canvas,
+         .w = 634,
+         .h = 356},
+        {.padding = inf_f, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.padding = -5, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.padding = 1, .canvas_w = 1920, .canvas_h = 1080, .shape = source, .w = 552, .h = 414},
+        {.padding = 1, .canvas_w = 0, .canvas_h = 0, .shape = source, .w = 552, .h = 414},
     };
     for (const auto &c : cases)
         for (const auto &[a, b] : {std::pair{pair_a, pair_b}, {pair_b, pair_a}})
             EXPECT_EQ(edges(crop_target_from_pair(a, b, 640, 480, 1280, 960, c.padding, c.canvas_w,
-                                                  c.canvas_h)),
+                                                  c.canvas_h, c.shape)),
                       std::tuple(true, 520.0f, 420.0f, c.w, c.h))
-                << c.padding << " " << c.canvas_w << "x" << c.canvas_h;
+                << c.padding << " " << c.canvas_w << "x" << c.canvas_h << " shape "
+                << static_cast<int>(c.shape);
 }
 
 TEST(CropTargetFromPair, DegenerateInputsAreInvalid) {
@@ -149,11 +160,16 @@ TEST(CropTargetFromPair, DegenerateInputsAreInvalid) {
         {.name = "NaN centre", .a = pair_a, .b = square_tag(nan_f, 310, 10)},
     };
     for (const auto &c : cases)
-        EXPECT_FALSE(crop_target_from_pair(c.a, c.b, 640, 480, 1280, 960, 0, 0, 0).valid) << c.name;
+        EXPECT_FALSE(
+            crop_target_from_pair(c.a, c.b, 640, 480, 1280, 960, 0, 0, 0, crop_shape_kind::canvas)
+                .valid)
+            << c.name;
     const int32_t bad_sizes[][4] = {
         {0, 480, 1280, 960}, {640, -480, 1280, 960}, {640, 480, 0, 960}, {640, 480, 1280, -960}};
     for (const auto &z : bad_sizes)
-        EXPECT_FALSE(crop_target_from_pair(pair_a, pair_b, z[0], z[1], z[2], z[3], 0, 0, 0).valid)
+        EXPECT_FALSE(crop_target_from_pair(pair_a, pair_b, z[0], z[1], z[2], z[3], 0, 0, 0,
+                                           crop_shape_kind::canvas)
+                         .valid)
             << z[0] << "x" << z[1] << " of " << z[2] << "x" << z[3];
 }
 
@@ -178,7 +194,8 @@ TEST(CropTargetFromPair, AnyValidResultIsWellFormed) {
         const float padding = unit() < 0.1f ? specials[rng() % 4] : unit() * 500.0f;
         const crop_target t =
             crop_target_from_pair(tags[0], tags[1], size() % 999 + 1, size() % 999 + 1, sw, sh,
-                                  padding, rng() % 3 ? size() : 0, size());
+                                  padding, rng() % 3 ? size() : 0, size(),
+                                  rng() % 2 ? crop_shape_kind::canvas : crop_shape_kind::source);
         const float x0 = t.center_x - t.width * 0.5f, x1 = t.center_x + t.width * 0.5f;
         const float y0 = t.center_y - t.height * 0.5f, y1 = t.center_y + t.height * 0.5f;
         valid += t.valid;

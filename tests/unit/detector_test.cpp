@@ -136,7 +136,8 @@ TEST(SelectTagPair, AcceptsAndPicksByRule) {
         std::vector<apriltag_detection_t> storage(c.list.size());
         for (size_t i = 0; i < c.list.size(); ++i) {
             const tag_candidate &t = c.list[i];
-            storage[i].id = t.id, storage[i].hamming = t.hamming, storage[i].c[0] = t.quad.center_x;
+            storage[i].id = t.id, storage[i].hamming = t.hamming,
+            storage[i].c[0] = static_cast<double>(t.quad.center_x);
             storage[i].decision_margin = t.decision_margin;
         }
         std::vector<apriltag_detection_t *> entries(15); // null ones first

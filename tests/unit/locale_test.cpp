@@ -2,10 +2,11 @@
 // same keys, each with a non-empty text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -13,29 +14,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Lines of the form Key="Text".
 std::map<std::string, std::string> read_locale(const fs::path &file) {
     std::map<std::string, std::string> texts;
     std::ifstream in(file);
-    const std::regex line(R"re(^([A-Za-z0-9.]+)="(.*)"$)re");
-    std::smatch match;
-    for (std::string text; std::getline(in, text);)
-        if (std::regex_match(text, match, line))
-            texts[match[1]] = match[2];
+    for (std::string line; std::getline(in, line);) {
+        const size_t equals = line.find("=\"");
+        if (equals != std::string::npos && line.size() >= equals + 3 && line.back() == '"')
+            texts[line.substr(0, equals)] = line.substr(equals + 2, line.size() - equals - 3);
+    }
     return texts;
 }
 
 // "Pinvale.Xyz" keys named in the module's sources.
 std::set<std::string> keys_in_sources() {
     std::set<std::string> keys;
-    const std::regex key(R"re("(Pinvale\.[A-Za-z0-9]+)")re");
+    const std::string prefix = "\"Pinvale.";
     for (const auto &entry : fs::recursive_directory_iterator(PINVALER_SOURCE_DIR "/src")) {
         if (!entry.is_regular_file())
             continue;
         std::ifstream in(entry.path());
         const std::string text{std::istreambuf_iterator<char>(in), {}};
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), key);
-             it != std::sregex_iterator(); ++it)
-            keys.insert((*it)[1]);
+        for (size_t at = text.find(prefix); at != std::string::npos;
+             at = text.find(prefix, at + 1)) {
+            const size_t end = text.find('"', at + 1);
+            const std::string key = text.substr(at + 1, end - at - 1);
+            if (std::all_of(key.begin(), key.end(),
+                            [](char c) { return std::isalnum(c) || c == '.'; }))
+                keys.insert(key);
+        }
     }
     return keys;
 }

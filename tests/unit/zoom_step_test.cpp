@@ -244,4 +244,148 @@ TEST(ZoomStep, TickTable) {
     }
 }
 
+zoom_inputs with(zoom_controls controls, zoom_inputs in) {
+    in.controls = controls;
+    return in;
+}
+
+zoom_state paused_at(zoom_state state, rect paused) {
+    state.paused_valid = true;
+    state.paused_center_x = paused.cx, state.paused_center_y = paused.cy;
+    state.paused_width = paused.w, state.paused_height = paused.h;
+    return state;
+}
+
+// The hotkeys: whole picture eases out at the half-life and wins over pause; a pause keeps the
+// crop it began at while the target moves or goes, and the crop eases back to it after the whole
+// picture; visibility stays the settings' affair.
+TEST(ZoomStep, Controls) {
+    constexpr zoom_controls paused{.following_paused = true, .whole_picture = false};
+    constexpr zoom_controls whole{.following_paused = false, .whole_picture = true};
+    constexpr zoom_controls both{.following_paused = true, .whole_picture = true};
+    const rect half = {480, 270, 480, 270}, mid_r = {960, 540, 960, 540};
+    const rect out_r = {960, 540, 1440, 810}, whole_r = {960, 540, 1920, 1080};
+    const rect eased_r = {720, 405, 720, 405}, none = {};
+    const crop_parameters id = identity_crop(), mid = {0.5f, 0.5f, 0.25f, 0.25f, 1};
+    const crop_parameters out = {0.75f, 0.75f, 0.125f, 0.125f, 1};
+    const crop_parameters eased = {0.375f, 0.375f, 0.1875f, 0.1875f, 1};
+    const zoom_state at_whole = {true, 960, 540, 1920, 1080, 1920, 1080};
+    // 1920x1080 shrunk to 1280x720: the middle quarter is the middle quarter still.
+    const rect mid_small = {640, 360, 640, 360};
+    const struct {
+        const char *name;
+        zoom_state before;
+        zoom_inputs in;
+        rect after;
+        crop_parameters crop;
+        bool valid_after;
+        rect paused_after; // none: not paused after
+    } cases[] = {
+        {.name = "whole picture eases out",
+         .before = middle,
+         .in = with(whole, tick(half)),
+         .after = out_r,
+         .crop = out,
+         .valid_after = true,
+         .paused_after = none},
+        {.name = "whole picture without a crop",
+         .before = unset,
+         .in = with(whole, tick(half)),
+         .after = none,
+         .crop = id,
+         .valid_after = false,
+         .paused_after = none},
+        {.name = "pause holds while the target moves",
+         .before = middle,
+         .in = with(paused, tick(half)),
+         .after = mid_r,
+         .crop = mid,
+         .valid_after = true,
+         .paused_after = mid_r},
+        {.name = "pause holds after the markers are gone",
+         .before = middle,
+         .in = with(paused, lost(now - 2'000'000'000)),
+         .after = mid_r,
+         .crop = mid,
+         .valid_after = true,
+         .paused_after = mid_r},
+        {.name = "pause before any crop keeps the whole frame",
+         .before = unset,
+         .in = with(paused, tick(mid_r)),
+         .after = whole_r,
+         .crop = id,
+         .valid_after = true,
+         .paused_after = whole_r},
+        {.name = "whole picture wins over pause",
+         .before = middle,
+         .in = with(both, tick(half)),
+         .after = out_r,
+         .crop = out,
+         .valid_after = true,
+         .paused_after = mid_r},
+        {.name = "back to the paused crop",
+         .before = paused_at(at_whole, mid_r),
+         .in = with(paused, tick(half)),
+         .after = out_r,
+         .crop = out,
+         .valid_after = true,
+         .paused_after = mid_r},
+        {.name = "resumed: follows again",
+         .before = paused_at(middle, whole_r),
+         .in = tick(half),
+         .after = eased_r,
+         .crop = eased,
+         .valid_after = true,
+         .paused_after = none},
+        {.name = "paused crop carried to a new frame size",
+         .before = paused_at(middle, mid_r),
+         .in = with(paused, tick(half, 1280, 720)),
+         .after = mid_small,
+         .crop = mid,
+         .valid_after = true,
+         .paused_after = mid_small},
+        {.name = "hidden while paused",
+         .before = middle,
+         .in = with(paused, hiding(true, false, tick(half))),
+         .after = mid_r,
+         .crop = {0.5f, 0.5f, 0.25f, 0.25f, 0},
+         .valid_after = true,
+         .paused_after = mid_r},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        zoom_state s = c.before;
+        expect_crop(zoom_step(s, c.in), c.crop);
+        EXPECT_EQ(s.zoom_valid, c.valid_after);
+        const bool paused_after = c.paused_after.w > 0;
+        EXPECT_EQ(s.paused_valid, paused_after);
+        for (const auto &[got, want] : {std::pair{s.zoom_center_x, c.after.cx},
+                                        {s.zoom_center_y, c.after.cy},
+                                        {s.zoom_width, c.after.w},
+                                        {s.zoom_height, c.after.h}})
+            EXPECT_NEAR(got, want, 1e-3f);
+        for (const auto &[got, want] : {std::pair{s.paused_center_x, c.paused_after.cx},
+                                        {s.paused_center_y, c.paused_after.cy},
+                                        {s.paused_width, c.paused_after.w},
+                                        {s.paused_height, c.paused_after.h}})
+            EXPECT_TRUE(!paused_after || std::fabs(got - want) <= 1e-3f) << got << " " << want;
+    }
+}
+
+// Held down over many ticks, whole picture halves the distance to the whole frame once per
+// half-life, and the crop comes back the same way when it is let go.
+TEST(ZoomStep, WholePictureEasesOutAndBackAtTheHalfLife) {
+    zoom_state s = middle;
+    zoom_inputs in = tick({960, 540, 960, 540});
+    in.seconds = 1.0f / 30;
+    in.controls.whole_picture = true;
+    for (int frame = 0; frame < 15; ++frame) // half a second: two half-lives
+        zoom_step(s, in);
+    EXPECT_NEAR(s.zoom_width, 1920 - 960 / 4.0f, 1.0f);
+    in.controls.whole_picture = false;
+    for (int frame = 0; frame < 15; ++frame)
+        zoom_step(s, in);
+    EXPECT_NEAR(s.zoom_width, 960 + (1920 - 960 / 4.0f - 960) / 4.0f, 1.0f);
+}
+
 } // namespace

@@ -53,7 +53,7 @@ int32_t text_scale_for(const rgba_image &picture) {
 } // namespace
 
 void draw_input_overlay(rgba_image &picture, float scale, const marker_frame &markers,
-                        const crop_estimate &crop, double seconds) {
+                        const filter_view &crop, double seconds) {
     const int32_t text_scale = text_scale_for(picture);
     const float thin = std::max(1.0f, static_cast<float>(picture.width) / 960.0f);
     if (markers.expected.valid) {
@@ -62,12 +62,10 @@ void draw_input_overlay(rgba_image &picture, float scale, const marker_frame &ma
                   (t.center_y - t.height * 0.5f) * scale, t.width * scale, t.height * scale, thin,
                   colour_wanted);
     }
-    if (crop.view == crop_view::shown) {
-        const float w = static_cast<float>(picture.width);
-        const float h = static_cast<float>(picture.height);
-        const float thick = std::max(2.0f, w / 400.0f);
-        draw_rect(picture, crop.left * w + thick * 0.5f, crop.top * h + thick * 0.5f,
-                  crop.width * w - thick, crop.height * h - thick, thick, colour_filter);
+    if (crop.visible) {
+        const float thick = std::max(2.0f, static_cast<float>(picture.width) / 400.0f);
+        draw_rect(picture, crop.left * scale + thick * 0.5f, crop.top * scale + thick * 0.5f,
+                  crop.width * scale - thick, crop.height * scale - thick, thick, colour_filter);
     }
     draw_found_marker(picture, scale, markers.a, "A", colour_a, text_scale);
     draw_found_marker(picture, scale, markers.b, "B", colour_b, text_scale);

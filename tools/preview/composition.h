@@ -1,8 +1,8 @@
 #pragma once
 
-#include "crop_estimate.h"
 #include "marker_pass.h"
 #include "marker_scene.h"
+#include "run_summary.h"
 
 #include <string>
 #include <vector>
@@ -10,7 +10,7 @@
 // Marks up the input picture (`scale` picture pixels per source pixel): the
 // markers as found, where the pair wants the crop, and where the filter looks.
 void draw_input_overlay(rgba_image &picture, float scale, const marker_frame &markers,
-                        const crop_estimate &crop, double seconds);
+                        const filter_view &crop, double seconds);
 
 // The two halves next to each other; a hidden output shows as a dark checkerboard.
 rgba_image side_by_side(const rgba_image &left, const rgba_image &right, bool hidden);

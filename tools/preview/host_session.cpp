@@ -98,6 +98,7 @@ void on_draw(void *data, uint32_t, uint32_t) {
             read = true;
         }
     }
+    session->state_answered = call_state_procedure(session->filter, session->drawn_state);
     std::lock_guard<std::mutex> lock(session->exchange_mutex);
     session->state = read ? exchange::rendered : exchange::failed;
     session->exchange_signal.notify_all();
@@ -164,11 +165,12 @@ std::string settings_text(const settings_snapshot &s) {
     char text[256];
     std::snprintf(text, sizeof(text),
                   "%s, tag A id %d, tag B id %d, detect %d px wide at %g/s, half-life %g ms, "
-                  "padding %g px, hide without both: %s%s",
+                  "padding %g px, hide without both: %s%s%s",
                   family_name(s.tag_family), s.tag_id_a, s.tag_id_b, s.detect_width,
                   static_cast<double>(s.detect_fps), static_cast<double>(s.follow_half_life_ms),
                   static_cast<double>(s.padding), s.hide_without_both_tags ? "yes" : "no",
-                  s.perf_diagnostics ? ", diagnostics on" : "");
+                  s.perf_diagnostics ? ", diagnostics on" : "",
+                  s.window_search ? "" : ", whole picture every pass");
     return text;
 }
 
@@ -246,15 +248,25 @@ bool start_host_session(host_session &session, const host_request &request,
     obs_data_set_int(settings, key_tag_family, static_cast<long long>(wanted.tag_family));
     obs_data_set_int(settings, key_tag_id_a, wanted.tag_id_a);
     obs_data_set_int(settings, key_tag_id_b, wanted.tag_id_b);
-    obs_data_set_double(settings, key_padding, wanted.padding);
+    obs_data_set_double(settings, key_padding, static_cast<double>(wanted.padding));
     obs_data_set_int(settings, key_detect_width, wanted.detect_width);
-    obs_data_set_double(settings, key_detect_fps, wanted.detect_fps);
-    obs_data_set_double(settings, key_follow_half_life_ms, wanted.follow_half_life_ms);
+    obs_data_set_double(settings, key_detect_fps, static_cast<double>(wanted.detect_fps));
+    obs_data_set_double(settings, key_follow_half_life_ms,
+                        static_cast<double>(wanted.follow_half_life_ms));
     obs_data_set_bool(settings, key_perf_diagnostics, wanted.perf_diagnostics);
+    obs_data_set_bool(settings, key_window_search, wanted.window_search);
     session.filter = obs_source_create_private(filter_source_id, "Pinvale Marker Zoom", settings);
     obs_data_release(settings);
     if (session.filter == nullptr || obs_obj_get_data(session.filter) == nullptr) {
         error = "the filter could not be created" + recent_problems();
+        return false;
+    }
+    // The summary reports the filter's own crop, asked of it each frame: a plug-in without the
+    // procedure (older than this tool) cannot be previewed.
+    procedure_state probe;
+    if (!call_state_procedure(session.filter, probe)) {
+        error = "the plug-in " + request.module_path +
+                " has no state procedure (get_state): it is older than this tool";
         return false;
     }
     obs_source_filter_add(session.feed, session.filter);
@@ -330,13 +342,17 @@ bool push_frame(host_session &session, const feed_frame &frame, std::string &err
     return wait_for_state(session, exchange::pushed, error);
 }
 
-bool render_pushed(host_session &session, rgba_image &out, std::string &error) {
+bool render_pushed(host_session &session, rgba_image &out, procedure_state &state,
+                   std::string &error) {
     if (!wait_for_state(session, exchange::rendered, error))
         return false;
     std::lock_guard<std::mutex> lock(session.exchange_mutex);
     std::swap(out, session.readback);
     session.state = exchange::idle;
-    return true;
+    state = session.drawn_state;
+    if (!session.state_answered)
+        error = "the filter stopped answering its state procedure";
+    return session.state_answered;
 }
 
 void stop_host_session(host_session &session) {

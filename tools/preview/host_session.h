@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host_support.h"
 #include "input_feed.h"
 #include "marker_scene.h"
 #include "preview_options.h"
@@ -41,6 +42,10 @@ struct host_session {
     rgba_image converted_picture; // made on the main thread before it is queued
     sws_ptr picture_scaler;
     rgba_image readback;
+    // What the filter's state procedure said right after the draw, on the graphics thread, so
+    // that no tick comes between: the crop it drew with.
+    procedure_state drawn_state;
+    bool state_answered = false;
 
     std::vector<std::string> startup_lines; // what the host and the plug-in are, for the user
 };
@@ -63,8 +68,10 @@ bool start_host_session(host_session &session, const host_request &request,
 // once the host has copied it, so the caller may reuse the frame's buffers.
 bool push_frame(host_session &session, const feed_frame &frame, std::string &error);
 
-// The pushed frame as the source with its filter rendered it, at the render size.
-bool render_pushed(host_session &session, rgba_image &out, std::string &error);
+// The pushed frame as the source with its filter rendered it, at the render size, and the
+// filter's state as it drew it.
+bool render_pushed(host_session &session, rgba_image &out, procedure_state &state,
+                   std::string &error);
 
 void stop_host_session(host_session &session);
 

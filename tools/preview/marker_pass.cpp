@@ -60,8 +60,8 @@ marker_frame detect_markers(const tag_detector &detector, const settings_snapsho
     if (pair.has_b)
         result.b = to_source(pair.b, margin_b, sx, sy);
     if (pair.has_a && pair.has_b)
-        result.expected =
-            crop_target_from_pair(pair.a, pair.b, luma.width, luma.height, source_width,
-                                  source_height, filter.padding, canvas_width, canvas_height);
+        result.expected = crop_target_from_pair(pair.a, pair.b, luma.width, luma.height,
+                                                source_width, source_height, filter.padding,
+                                                canvas_width, canvas_height, filter.crop_shape);
     return result;
 }

@@ -149,6 +149,11 @@ const std::vector<option_entry> &option_table() {
              o.gpu_source = true;
              return std::string();
          }},
+        {"--no-window-search", false,
+         [](preview_options &o, const std::string &) {
+             o.filter.window_search = false;
+             return std::string();
+         }},
         {"--fast", false,
          [](preview_options &o, const std::string &) {
              o.fast = true;
@@ -233,6 +238,8 @@ std::string preview_usage(const std::string &program) {
   --padding N           extra inset of the crop, source pixels (default %g)
   --hide-without-both   hide the output while the two markers are not both seen
   --perf                the filter's diagnostics: its own line every 5 s
+  --no-window-search    search the whole picture every pass, never only near
+                        the markers
 )",
                   family_name(d.tag_family), d.tag_id_a, d.tag_id_b, detect_width_min,
                   detect_width_max, d.detect_width, static_cast<double>(d.detect_fps),

@@ -2,7 +2,6 @@
 
 #include "clip_reader.h"
 #include "composition.h"
-#include "crop_estimate.h"
 #include "frame_convert.h"
 #include "host_session.h"
 #include "input_feed.h"
@@ -71,13 +70,6 @@ void half_size(int32_t width, int32_t height, int32_t &half_w, int32_t &half_h) 
     half_h = std::max(2, static_cast<int32_t>(std::lround(height * scale / 2.0)) * 2);
 }
 
-bool mostly_transparent(const rgba_image &image) {
-    uint64_t alpha = 0;
-    for (size_t i = 3; i < image.pixels.size(); i += 4)
-        alpha += image.pixels[i];
-    return alpha < static_cast<uint64_t>(image.pixels.size() / 4) * 8;
-}
-
 std::string seconds_text(double seconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.1f s", seconds);
@@ -91,7 +83,8 @@ void print_host_lines(progress_bar &bar) {
 
 struct first_pass_result {
     int32_t frames = 0;
-    std::vector<bool> hidden; // per frame: the filter drew nothing (the spool keeps no alpha)
+    std::vector<filter_view> views; // per frame, as the filter reported it (the spool keeps no
+                                    // alpha)
     int32_t late_frames = 0;
     double wall_seconds = 0.0;
     double clip_seconds = 0.0;
@@ -144,6 +137,7 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
     }
 
     rgba_image rendered;
+    procedure_state drawn;
     bool rendered_waiting = false; // a read-back frame not yet in the spool
     feed_frame frame;
     const auto began = std::chrono::steady_clock::now();
@@ -182,12 +176,17 @@ int run_filter_pass(const preview_options &options, const run_paths &paths, inpu
         }
         rendered_waiting = false;
         have_frame = next_feed_frame(feed, frame, feed_error);
-        if (!render_pushed(session, rendered, error)) {
+        if (!render_pushed(session, rendered, drawn, error)) {
             status = fail(exit_failed, error);
             break;
         }
         rendered_waiting = true;
-        result.hidden.push_back(mostly_transparent(rendered));
+        // The crop is a fraction of the frame the filter last took; before the first, the feed's.
+        const bool sized = drawn.frame_width > 0 && drawn.frame_height > 0;
+        result.views.push_back(view_of_crop(
+            drawn.visible, drawn.crop_scale_x, drawn.crop_scale_y, drawn.crop_offset_x,
+            drawn.crop_offset_y, sized ? static_cast<int32_t>(drawn.frame_width) : feed.width,
+            sized ? static_cast<int32_t>(drawn.frame_height) : feed.height));
         ++result.frames;
         result.clip_seconds = pushed_seconds - first_time + interval;
         print_host_lines(bar);
@@ -272,7 +271,6 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
     rgba_image left, right;
     grey_image luma;
     feed_frame frame;
-    crop_estimate previous;
     const float scale = static_cast<float>(half_w) / static_cast<float>(feed.width);
     int status = exit_ok;
     for (int32_t index = 0; index < first.frames && !interrupted.load(); ++index) {
@@ -290,15 +288,8 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
         const marker_frame found = detect_markers(markers, options.filter, luma, feed.width,
                                                   feed.height, canvas_w, canvas_h);
 
-        const bool hidden = first.hidden[static_cast<size_t>(index)];
-        crop_estimate crop;
-        if (hidden) {
-            crop.view = crop_view::hidden;
-        } else {
-            crop =
-                estimate_crop(make_grey_pyramid(left), right, make_grey_pyramid(right), &previous);
-        }
-        previous = crop;
+        const filter_view &crop = first.views[static_cast<size_t>(index)];
+        const bool hidden = !crop.visible;
 
         frame_record record;
         record.seconds = frame.seconds;
@@ -309,13 +300,7 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
         record.side_a = found.a.side;
         record.side_b = found.b.side;
         record.detect_ms = found.detect_ms;
-        record.view = crop.view;
-        const float w = static_cast<float>(feed.width);
-        const float h = static_cast<float>(feed.height);
-        record.crop_x = (crop.left + crop.width * 0.5f) * w;
-        record.crop_y = (crop.top + crop.height * 0.5f) * h;
-        record.crop_w = crop.width * w;
-        record.crop_h = crop.height * h;
+        record.view = crop;
         record.expected_valid = found.expected.valid;
         record.expected_x = found.expected.center_x;
         record.expected_y = found.expected.center_y;
@@ -352,7 +337,9 @@ int run_report_pass(const preview_options &options, input_feed &feed, int32_t ha
     const std::vector<second_summary> seconds = summarise_seconds(records, feed.width, feed.height);
     std::printf("\nPer second (markers as this tool's own detection finds them with the filter's "
                 "fixed settings, on a %dx%d detection image; margin = decision margin, size = "
-                "side of the square the detector found, in source pixels):\n",
+                "side of the square the detector found, in source pixels; filter shows = what "
+                "the filter reported of itself while drawing: its crop at the second's last "
+                "cropped frame, width x height at left,top, in source pixels):\n",
                 luma.width, luma.height);
     std::printf("%s", summary_table(seconds).c_str());
     std::string pace = "real time";

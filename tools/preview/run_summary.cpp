@@ -26,7 +26,21 @@ std::string pixels(float value) {
     return text;
 }
 
+// The filter's exact crop, to a tenth of a pixel.
+std::string exact(float value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f", static_cast<double>(value));
+    return text;
+}
+
 } // namespace
+
+filter_view view_of_crop(bool visible, double scale_x, double scale_y, double offset_x,
+                         double offset_y, int32_t width, int32_t height) {
+    const double w = static_cast<double>(width), h = static_cast<double>(height);
+    return {visible, static_cast<float>(offset_x * w), static_cast<float>(offset_y * h),
+            static_cast<float>(scale_x * w), static_cast<float>(scale_y * h)};
+}
 
 std::vector<second_summary> summarise_seconds(const std::vector<frame_record> &frames,
                                               int32_t source_width, int32_t source_height) {
@@ -35,9 +49,9 @@ std::vector<second_summary> summarise_seconds(const std::vector<frame_record> &f
     while (i < frames.size()) {
         second_summary s;
         s.second = static_cast<int32_t>(std::floor(frames[i].seconds));
-        std::vector<float> margins_a, margins_b, sides_a, sides_b, xs, ys, ws, hs, offsets, ratios;
+        std::vector<float> margins_a, margins_b, sides_a, sides_b, offsets, ratios;
         double detect_total = 0.0;
-        int32_t whole = 0, crop = 0, hidden = 0, unknown = 0, zoomed_on_pair = 0;
+        int32_t whole = 0, crop = 0, hidden = 0, zoomed_on_pair = 0;
         for (; i < frames.size() && static_cast<int32_t>(std::floor(frames[i].seconds)) == s.second;
              ++i) {
             const frame_record &f = frames[i];
@@ -55,25 +69,22 @@ std::vector<second_summary> summarise_seconds(const std::vector<frame_record> &f
             }
             if (f.found_a && f.found_b)
                 ++s.frames_both;
-            const bool is_whole = f.crop_w >= whole_fraction * static_cast<float>(source_width) &&
-                                  f.crop_h >= whole_fraction * static_cast<float>(source_height);
-            if (f.view == crop_view::hidden) {
+            const filter_view &v = f.view;
+            const bool is_whole = v.width >= whole_fraction * static_cast<float>(source_width) &&
+                                  v.height >= whole_fraction * static_cast<float>(source_height);
+            if (!v.visible) {
                 ++hidden;
-            } else if (f.view == crop_view::unknown) {
-                ++unknown;
             } else if (is_whole) {
                 ++whole;
             } else {
                 ++crop;
-                xs.push_back(f.crop_x);
-                ys.push_back(f.crop_y);
-                ws.push_back(f.crop_w);
-                hs.push_back(f.crop_h);
+                s.crop = v;
             }
-            if (f.view == crop_view::shown && f.expected_valid && f.expected_w > 0.0f) {
-                offsets.push_back(std::hypot(f.crop_x - f.expected_x, f.crop_y - f.expected_y) /
+            if (v.visible && f.expected_valid && f.expected_w > 0.0f) {
+                offsets.push_back(std::hypot(v.left + v.width * 0.5f - f.expected_x,
+                                             v.top + v.height * 0.5f - f.expected_y) /
                                   f.expected_w);
-                ratios.push_back(f.crop_w / f.expected_w);
+                ratios.push_back(v.width / f.expected_w);
                 if (!is_whole)
                     ++zoomed_on_pair;
             }
@@ -83,17 +94,10 @@ std::vector<second_summary> summarise_seconds(const std::vector<frame_record> &f
         s.side_a = median(sides_a);
         s.side_b = median(sides_b);
         s.detect_ms = s.frames > 0 ? static_cast<float>(detect_total / s.frames) : 0.0f;
-        const int32_t most = std::max({whole, crop, hidden, unknown});
-        s.shows = most == crop     ? second_shows::crop
-                  : most == whole  ? second_shows::whole
-                  : most == hidden ? second_shows::hidden
-                                   : second_shows::unknown;
-        if (!xs.empty()) {
-            s.crop_x = median(xs);
-            s.crop_y = median(ys);
-            s.crop_w = median(ws);
-            s.crop_h = median(hs);
-        }
+        const int32_t most = std::max({whole, crop, hidden});
+        s.shows = most == crop    ? second_shows::crop
+                  : most == whole ? second_shows::whole
+                                  : second_shows::hidden;
         s.both_markers = 2 * s.frames_both >= s.frames;
         if (!offsets.empty()) {
             s.offset = median(offsets);
@@ -119,7 +123,6 @@ run_totals total_up(const std::vector<second_summary> &seconds, int32_t frames,
         t.zoomed += s.shows == second_shows::crop ? 1 : 0;
         t.whole += s.shows == second_shows::whole ? 1 : 0;
         t.hidden += s.shows == second_shows::hidden ? 1 : 0;
-        t.unknown += s.shows == second_shows::unknown ? 1 : 0;
     }
     return t;
 }
@@ -140,12 +143,9 @@ std::string summary_table(const std::vector<second_summary> &seconds) {
         case second_shows::hidden:
             shows = "nothing (hidden)";
             break;
-        case second_shows::unknown:
-            shows = "? (cannot tell from the picture)";
-            break;
         case second_shows::crop:
-            shows = "crop " + pixels(s.crop_w) + "x" + pixels(s.crop_h) + " at " +
-                    pixels(s.crop_x) + "," + pixels(s.crop_y);
+            shows = "crop " + exact(s.crop.width) + "x" + exact(s.crop.height) + " at " +
+                    exact(s.crop.left) + "," + exact(s.crop.top);
             break;
         }
         if (s.shows == second_shows::crop && s.offset >= 0.0f) {
@@ -156,7 +156,7 @@ std::string summary_table(const std::vector<second_summary> &seconds) {
         }
         if (s.following)
             shows += ", following";
-        char line[256];
+        char line[320];
         std::snprintf(line, sizeof(line), "  %3d-%-3d %6d  %6d  %6d  %10s  %11s  %3.0f ms  %s\n",
                       s.second, s.second + 1, s.frames, s.frames_a, s.frames_b, margins.c_str(),
                       sides.c_str(), static_cast<double>(s.detect_ms), shows.c_str());
@@ -169,8 +169,8 @@ std::string result_line(const run_totals &t) {
     char line[256];
     std::snprintf(line, sizeof(line),
                   "result seconds=%d both_markers=%d following=%d zoomed=%d whole=%d hidden=%d "
-                  "unknown=%d frames=%d late_frames=%d",
-                  t.seconds, t.both_markers, t.following, t.zoomed, t.whole, t.hidden, t.unknown,
-                  t.frames, t.late_frames);
+                  "frames=%d late_frames=%d",
+                  t.seconds, t.both_markers, t.following, t.zoomed, t.whole, t.hidden, t.frames,
+                  t.late_frames);
     return line;
 }

@@ -1,26 +1,35 @@
 #pragma once
 
-#include "crop_estimate.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// What one frame showed: the tool's own detection of the two markers, and
-// where the filter looked. Pixel values are in source pixels.
+// Where the filter looked in one frame, as its state procedure reported it while the frame was
+// drawn, in source pixels.
+struct filter_view {
+    bool visible = true; // false: the filter drew nothing (hiding)
+    float left = 0.0f, top = 0.0f, width = 0.0f, height = 0.0f;
+};
+
+// Reads the procedure's crop (fractions of the frame) in pixels of a width x height frame.
+filter_view view_of_crop(bool visible, double scale_x, double scale_y, double offset_x,
+                         double offset_y, int32_t width, int32_t height);
+
+// What one frame showed: the tool's own detection of the two markers, and where the filter
+// looked. Pixel values are in source pixels.
 struct frame_record {
     double seconds = 0.0;
     bool found_a = false, found_b = false;
     float margin_a = 0.0f, margin_b = 0.0f;
     float side_a = 0.0f, side_b = 0.0f;
     double detect_ms = 0.0;
-    crop_view view = crop_view::unknown;
-    float crop_x = 0.0f, crop_y = 0.0f, crop_w = 0.0f, crop_h = 0.0f; // centre and size
+    filter_view view;
     bool expected_valid = false;
-    float expected_x = 0.0f, expected_y = 0.0f, expected_w = 0.0f, expected_h = 0.0f;
+    float expected_x = 0.0f, expected_y = 0.0f, expected_w = 0.0f,
+          expected_h = 0.0f; // centre, size
 };
 
-enum class second_shows { whole, crop, hidden, unknown };
+enum class second_shows { whole, crop, hidden };
 
 struct second_summary {
     int32_t second = 0;
@@ -29,8 +38,8 @@ struct second_summary {
     float margin_a = 0.0f, margin_b = 0.0f; // medians; 0 when not found
     float side_a = 0.0f, side_b = 0.0f;
     float detect_ms = 0.0f; // mean
-    second_shows shows = second_shows::unknown;
-    float crop_x = 0.0f, crop_y = 0.0f, crop_w = 0.0f, crop_h = 0.0f; // medians, when a crop
+    second_shows shows = second_shows::whole;
+    filter_view crop;          // the last crop of the second, when it shows a crop
     float offset = -1.0f;      // median distance of the crop's centre from where the pair wants it,
                                // as a fraction of that width; -1 when there is nothing to compare
     bool both_markers = false; // both found in at least half of the frames
@@ -44,7 +53,6 @@ struct run_totals {
     int32_t zoomed = 0;
     int32_t whole = 0;
     int32_t hidden = 0;
-    int32_t unknown = 0;
     int32_t frames = 0;
     int32_t late_frames = 0;
 };

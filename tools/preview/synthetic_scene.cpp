@@ -142,7 +142,7 @@ scene_quad project_sheet(float cx, float cy, float side, const pair_pose &pose, 
         float x3 = x1 * std::cos(roll) - y2 * std::sin(roll);
         float y3 = x1 * std::sin(roll) + y2 * std::cos(roll);
         const float depth = focal / (focal + z2);
-        out[i] = {cx + x3 * depth, cy + y3 * depth};
+        out[i] = {static_cast<double>(cx + x3 * depth), static_cast<double>(cy + y3 * depth)};
     }
     return out;
 }
