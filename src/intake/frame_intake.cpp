@@ -152,10 +152,12 @@ void intake_raw_frame(filter_instance &instance, obs_source_frame *frame) {
                                                 .previous_height = previous_height,
                                                 .drawn_width = drawn_width,
                                                 .drawn_height = drawn_height});
-    // Undecided, the picture is read as drawn: right whatever the host does with the frame.
+    // Undecided (the host has not sized the source yet, so a turn cannot show) the frame is read
+    // as delivered: a source drawn nowhere, whose filters still get its frames, has no other
+    // picture, and the next frame decides.
     if (choice.kind != intake_kind::undecided)
         log_intake_change(instance, choice, *frame, drawn_width, drawn_height);
-    if (choice.kind != intake_kind::raw_frames) {
+    if (choice.kind == intake_kind::drawn) {
         const bool drawn_known = drawn_width >= 1 && drawn_height >= 1;
         publish_drawn(instance, drawn_known ? drawn_width : w, drawn_known ? drawn_height : h);
         return;

@@ -6,7 +6,7 @@
 #include <string>
 
 enum class intake_kind : uint8_t {
-    undecided, // no drawn size to compare yet: the picture is read as drawn, and nothing said
+    undecided, // no drawn size to compare yet: the raw frame is read, and nothing said
     raw_frames,
     drawn,
 };
