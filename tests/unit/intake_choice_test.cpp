@@ -17,121 +17,35 @@ constexpr intake_choice by_format{intake_kind::drawn, drawn_reason::format};
 constexpr intake_choice by_size{intake_kind::drawn, drawn_reason::size};
 constexpr intake_choice by_setting{intake_kind::drawn, drawn_reason::setting};
 
-// A 1280x720 camera the host has drawn before, at its own size: raw frames serve.
-constexpr raw_frame_facts plain_camera{.force_drawn = false,
-                                       .readable_format = true,
-                                       .has_target = true,
-                                       .drawn_available = true,
-                                       .width = 1280,
-                                       .height = 720,
-                                       .previous_width = 1280,
-                                       .previous_height = 720,
-                                       .drawn_width = 1280,
-                                       .drawn_height = 720};
-
+// Each row a 1280x720 camera the host has drawn before at its own size, but for what it names.
 TEST(IntakeChoice, RawFramesServeOnlyWhatIsDrawnAsDelivered) {
     const struct {
         const char *what;
-        void (*edit)(raw_frame_facts &);
+        bool force = false, readable = true, target = true, gpu = true;
+        int32_t w = 1280, h = 720, pw = 1280, ph = 720, dw = 1280, dh = 720;
         intake_choice want;
     } rows[] = {
-        {.what = "as delivered", .edit = [](raw_frame_facts &) {}, .want = raw},
-        {.what = "the setting",
-         .edit = [](raw_frame_facts &f) { f.force_drawn = true; },
-         .want = by_setting},
-        {.what = "a format the reader does not take",
-         .edit = [](raw_frame_facts &f) { f.readable_format = false; },
-         .want = by_format},
-        {.what = "the setting wins over the format",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.force_drawn = true;
-                 f.readable_format = false;
-             },
-         .want = by_setting},
-        {.what = "turned a quarter",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.drawn_width = 720;
-                 f.drawn_height = 1280;
-             },
-         .want = by_size},
-        {.what = "a filter below resizes it",
-         .edit = [](raw_frame_facts &f) { f.drawn_width = 1279; },
-         .want = by_size},
+        {.what = "as delivered", .want = raw},
+        {.what = "the setting", .force = true, .want = by_setting},
+        {.what = "a format the reader does not take", .readable = false, .want = by_format},
+        {.what = "setting over format", .force = true, .readable = false, .want = by_setting},
+        {.what = "turned a quarter", .dw = 720, .dh = 1280, .want = by_size},
+        {.what = "a filter below resizes it", .dw = 1279, .want = by_size},
         // The drawn size describes the frame before: a camera switching size is no turn.
-        {.what = "the camera switched size",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.width = 640;
-                 f.height = 360;
-             },
-         .want = raw},
-        {.what = "switched size and turned",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.width = 640;
-                 f.height = 360;
-                 f.drawn_width = 720;
-                 f.drawn_height = 1280;
-             },
-         .want = by_size},
-        {.what = "the filter's first frame, drawn as its own size",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.previous_width = 0;
-                 f.previous_height = 0;
-             },
-         .want = raw},
-        {.what = "the filter's first frame, drawn turned",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.previous_width = 0;
-                 f.previous_height = 0;
-                 f.drawn_width = 720;
-                 f.drawn_height = 1280;
-             },
-         .want = by_size},
-        {.what = "nothing drawn yet",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.drawn_width = 0;
-                 f.drawn_height = 0;
-             },
-         .want = undecided},
-        {.what = "nothing drawn yet, no GPU intake",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.drawn_width = 0;
-                 f.drawn_height = 0;
-                 f.drawn_available = false;
-             },
-         .want = raw},
-        {.what = "only a width drawn",
-         .edit = [](raw_frame_facts &f) { f.drawn_height = 0; },
-         .want = undecided},
-        {.what = "no target, so nothing to draw",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.has_target = false;
-                 f.drawn_width = 720;
-                 f.drawn_height = 1280;
-             },
-         .want = raw},
-        {.what = "no target, unreadable format",
-         .edit =
-             [](raw_frame_facts &f) {
-                 f.has_target = false;
-                 f.readable_format = false;
-             },
-         .want = by_format},
+        {.what = "the camera switched size", .w = 640, .h = 360, .want = raw},
+        {.what = "switched and turned", .w = 640, .h = 360, .dw = 720, .dh = 1280, .want = by_size},
+        {.what = "first frame, own size", .pw = 0, .ph = 0, .want = raw},
+        {.what = "first frame, turned", .pw = 0, .ph = 0, .dw = 720, .dh = 1280, .want = by_size},
+        {.what = "nothing drawn yet", .dw = 0, .dh = 0, .want = undecided},
+        {.what = "nothing drawn, no GPU intake", .gpu = false, .dw = 0, .dh = 0, .want = raw},
+        {.what = "only a width drawn", .dh = 0, .want = undecided},
+        {.what = "no target to draw", .target = false, .dw = 720, .dh = 1280, .want = raw},
+        {.what = "no target, unreadable", .readable = false, .target = false, .want = by_format},
     };
-    for (const auto &row : rows) {
-        raw_frame_facts facts = plain_camera;
-        row.edit(facts);
-        const intake_choice got = choose_intake(facts);
-        EXPECT_EQ(got.kind, row.want.kind) << row.what;
-        EXPECT_EQ(got.reason, row.want.reason) << row.what;
+    for (const auto &r : rows) {
+        const intake_choice got =
+            choose_intake({r.force, r.readable, r.target, r.gpu, r.w, r.h, r.pw, r.ph, r.dw, r.dh});
+        EXPECT_EQ(std::pair(got.kind, got.reason), std::pair(r.want.kind, r.want.reason)) << r.what;
     }
 }
 
