@@ -33,64 +33,20 @@ const tag_quad pair_a = square_tag(110, 110, 10), pair_b = square_tag(410, 310, 
 TEST(CropRectFromBox, WorkedBoxes) {
     const float wide = 16.0f / 9.0f;
     const struct {
-        float min_x, min_y, max_x, max_y, aspect, inset, cx, cy, w, h;
+        float box[4], aspect, inset, want[4]; // box: min x, min y, max x, max y; want: cx, cy, w, h
     } cases[] = {
-        {.min_x = 100,
-         .min_y = 50,
-         .max_x = 300,
-         .max_y = 60,
-         .aspect = wide,
-         .inset = 5,
-         .cx = 400,
-         .cy = 110,
-         .w = 390,
-         .h = 220},
-        {.min_x = 10,
-         .min_y = 200,
-         .max_x = 40,
-         .max_y = 300,
-         .aspect = wide,
-         .inset = 0,
-         .cx = 178,
-         .cy = 500,
-         .w = 356,
-         .h = 200},
-        {.min_x = 0,
-         .min_y = 0,
-         .max_x = 959,
-         .max_y = 539,
-         .aspect = wide,
-         .inset = 0,
-         .cx = 959,
-         .cy = 539,
-         .w = 1824,
-         .h = 1026},
-        {.min_x = 100,
-         .min_y = 100,
-         .max_x = 101,
-         .max_y = 101,
-         .aspect = wide,
-         .inset = 0,
-         .cx = 201,
-         .cy = 201,
-         .w = 96,
-         .h = 54},
-        {.min_x = 100,
-         .min_y = 100,
-         .max_x = 300,
-         .max_y = 200,
-         .aspect = nan_f,
-         .inset = 1000,
-         .cx = 400,
-         .cy = 300,
-         .w = 96,
-         .h = 54},
+        {.box = {100, 50, 300, 60}, .aspect = wide, .inset = 5, .want = {400, 110, 390, 220}},
+        {.box = {10, 200, 40, 300}, .aspect = wide, .inset = 0, .want = {178, 500, 356, 200}},
+        {.box = {0, 0, 959, 539}, .aspect = wide, .inset = 0, .want = {959, 539, 1824, 1026}},
+        {.box = {100, 100, 101, 101}, .aspect = wide, .inset = 0, .want = {201, 201, 96, 54}},
+        {.box = {100, 100, 300, 200}, .aspect = nan_f, .inset = 1000, .want = {400, 300, 96, 54}},
     };
     for (const auto &c : cases) {
         crop_target t{};
-        EXPECT_TRUE(crop_rect_from_box(c.min_x, c.min_y, c.max_x, c.max_y, 960, 540, 1920, 1080,
+        EXPECT_TRUE(crop_rect_from_box(c.box[0], c.box[1], c.box[2], c.box[3], 960, 540, 1920, 1080,
                                        c.aspect, c.inset, &t));
-        EXPECT_EQ(edges(t), std::tuple(true, c.cx, c.cy, c.w, c.h)) << c.min_x;
+        EXPECT_EQ(edges(t), std::tuple(true, c.want[0], c.want[1], c.want[2], c.want[3]))
+            << c.box[0];
     }
     EXPECT_FALSE(crop_rect_from_box(100, 50, 300, 60, 960, 540, 1920, 1080, 1.5f, 0, nullptr));
 }
@@ -116,34 +72,28 @@ TEST(TagInnerCorner, FarthestCornerTowardTarget) {
 TEST(CropTargetFromPair, AspectAndPadding) {
     constexpr crop_shape_kind canvas = crop_shape_kind::canvas, source = crop_shape_kind::source;
     const struct {
-        float padding;
-        uint32_t canvas_w, canvas_h;
+        float pad;
+        uint32_t cw, ch;
         crop_shape_kind shape;
         float w, h;
     } cases[] = {
-        {.padding = 1, .canvas_w = 0, .canvas_h = 0, .shape = canvas, .w = 552, .h = 414},
-        {.padding = 1, .canvas_w = 1920, .canvas_h = 0, .shape = canvas, .w = 552, .h = 414},
-        {.padding = 1, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 632, .h = 356},
-        {.padding = 0, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
-        {.padding = nan_f, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
-        {.padding = neg_inf,
-         .canvas_w = 1920,
-         .canvas_h = 1080,
-         .shape = canvas,
-         .w = 634,
-         .h = 356},
-        {.padding = inf_f, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
-        {.padding = -5, .canvas_w = 1920, .canvas_h = 1080, .shape = canvas, .w = 634, .h = 356},
-        {.padding = 1, .canvas_w = 1920, .canvas_h = 1080, .shape = source, .w = 552, .h = 414},
-        {.padding = 1, .canvas_w = 0, .canvas_h = 0, .shape = source, .w = 552, .h = 414},
+        {.pad = 1, .cw = 0, .ch = 0, .shape = canvas, .w = 552, .h = 414},
+        {.pad = 1, .cw = 1920, .ch = 0, .shape = canvas, .w = 552, .h = 414},
+        {.pad = 1, .cw = 1920, .ch = 1080, .shape = canvas, .w = 632, .h = 356},
+        {.pad = 0, .cw = 1920, .ch = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.pad = nan_f, .cw = 1920, .ch = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.pad = neg_inf, .cw = 1920, .ch = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.pad = inf_f, .cw = 1920, .ch = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.pad = -5, .cw = 1920, .ch = 1080, .shape = canvas, .w = 634, .h = 356},
+        {.pad = 1, .cw = 1920, .ch = 1080, .shape = source, .w = 552, .h = 414},
+        {.pad = 1, .cw = 0, .ch = 0, .shape = source, .w = 552, .h = 414},
     };
     for (const auto &c : cases)
         for (const auto &[a, b] : {std::pair{pair_a, pair_b}, {pair_b, pair_a}})
-            EXPECT_EQ(edges(crop_target_from_pair(a, b, 640, 480, 1280, 960, c.padding, c.canvas_w,
-                                                  c.canvas_h, c.shape)),
-                      std::tuple(true, 520.0f, 420.0f, c.w, c.h))
-                << c.padding << " " << c.canvas_w << "x" << c.canvas_h << " shape "
-                << static_cast<int>(c.shape);
+            EXPECT_EQ(
+                edges(crop_target_from_pair(a, b, 640, 480, 1280, 960, c.pad, c.cw, c.ch, c.shape)),
+                std::tuple(true, 520.0f, 420.0f, c.w, c.h))
+                << c.pad << " " << c.cw << "x" << c.ch << " shape " << static_cast<int>(c.shape);
 }
 
 TEST(CropTargetFromPair, DegenerateInputsAreInvalid) {
