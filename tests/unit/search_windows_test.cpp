@@ -67,37 +67,21 @@ TEST(WindowMargin, FollowsTheRule) {
 TEST(WindowAround, GrownBoxOnTileEdgesClippedToTheImage) {
     const struct {
         quad_extent extent;
-        int32_t margin, width, height;
+        int32_t margin, width = 960, height = 540;
         pixel_rect window;
     } rows[] = {
         // Pixels 101..150 grown by 10 are 91..160; outward onto tile edges.
-        {.extent = {101.0, 201.5, 150.2, 260.0, 0},
-         .margin = 10,
-         .width = 960,
-         .height = 540,
-         .window = {88, 188, 164, 272}},
+        {.extent = {101.0, 201.5, 150.2, 260.0, 0}, .margin = 10, .window = {88, 188, 164, 272}},
         // Already on tile edges.
-        {.extent = {100.0, 100.0, 147.0, 147.0, 0},
-         .margin = 12,
-         .width = 960,
-         .height = 540,
-         .window = {88, 88, 160, 160}},
-        {.extent = {3.0, 2.0, 40.0, 40.0, 0},
-         .margin = 10,
-         .width = 960,
-         .height = 540,
-         .window = {0, 0, 52, 52}},
+        {.extent = {100.0, 100.0, 147.0, 147.0, 0}, .margin = 12, .window = {88, 88, 160, 160}},
+        {.extent = {3.0, 2.0, 40.0, 40.0, 0}, .margin = 10, .window = {0, 0, 52, 52}},
         // An image whose size is no multiple of the tile.
         {.extent = {930.0, 500.0, 958.5, 539.9, 0},
          .margin = 10,
          .width = 962,
          .height = 541,
          .window = {920, 488, 962, 541}},
-        {.extent = {-80.0, 10.0, -40.0, 40.0, 0},
-         .margin = 10,
-         .width = 960,
-         .height = 540,
-         .window = {0, 0, 0, 52}},
+        {.extent = {-80.0, 10.0, -40.0, 40.0, 0}, .margin = 10, .window = {0, 0, 0, 52}},
     };
     for (const auto &r : rows)
         EXPECT_EQ(window_around(r.extent, r.margin, r.width, r.height), r.window)
@@ -255,68 +239,39 @@ TEST(PlanSearch, WholePictureAndWhy) {
     search_memory big = known;
     big.a = square(10, 10, 200);
     big.b = square(600, 300, 200);
-    const auto with = [](auto edit) {
-        pass_conditions c = at(1200 * ms);
-        edit(c);
-        return c;
-    };
+    using enum whole_reason;
+    // Each row at 1.2 s with windows on and unchanged sizes, but for what it names.
     const struct {
         const char *name;
-        search_memory memory;
-        pass_conditions conditions;
+        search_memory mem;
+        uint64_t ms = 1200;
+        bool windows = true, changed = false;
+        pass_sizes sizes = {960, 540, 1920, 1080};
         whole_reason reason;
     } rows[] = {
-        {.name = "first pass",
-         .memory = {},
-         .conditions = at(1000 * ms),
-         .reason = whole_reason::markers_unknown},
-        {.name = "setting off",
-         .memory = known,
-         .conditions = with([](auto &c) { c.windows_enabled = false; }),
-         .reason = whole_reason::windows_off},
-        {.name = "settings changed",
-         .memory = known,
-         .conditions = with([](auto &c) { c.settings_changed = true; }),
-         .reason = whole_reason::settings_changed},
-        {.name = "after a stale pass",
-         .memory = stale,
-         .conditions = at(1400 * ms),
-         .reason = whole_reason::after_stale_pass},
-        {.name = "one marker found",
-         .memory = one_found,
-         .conditions = at(1400 * ms),
-         .reason = whole_reason::markers_unknown},
-        {.name = "wider",
-         .memory = known,
-         .conditions = with([](auto &c) { c.sizes.width = 964; }),
-         .reason = whole_reason::size_changed},
-        {.name = "taller",
-         .memory = known,
-         .conditions = with([](auto &c) { c.sizes.height = 544; }),
-         .reason = whole_reason::size_changed},
-        {.name = "other source width",
-         .memory = known,
-         .conditions = with([](auto &c) { c.sizes.source_width = 1280; }),
-         .reason = whole_reason::size_changed},
-        {.name = "other source height",
-         .memory = known,
-         .conditions = with([](auto &c) { c.sizes.source_height = 720; }),
-         .reason = whole_reason::size_changed},
-        {.name = "two seconds on",
-         .memory = known,
-         .conditions = at(3000 * ms),
-         .reason = whole_reason::periodic},
-        {.name = "clock went back",
-         .memory = known,
-         .conditions = at(999 * ms),
-         .reason = whole_reason::periodic},
-        {.name = "windows over half the picture",
-         .memory = big,
-         .conditions = at(1200 * ms),
-         .reason = whole_reason::windows_too_large},
+        {.name = "first pass", .mem = {}, .ms = 1000, .reason = markers_unknown},
+        {.name = "setting off", .mem = known, .windows = false, .reason = windows_off},
+        {.name = "settings changed", .mem = known, .changed = true, .reason = settings_changed},
+        {.name = "after a stale pass", .mem = stale, .ms = 1400, .reason = after_stale_pass},
+        {.name = "one marker found", .mem = one_found, .ms = 1400, .reason = markers_unknown},
+        {.name = "wider", .mem = known, .sizes = {964, 540, 1920, 1080}, .reason = size_changed},
+        {.name = "taller", .mem = known, .sizes = {960, 544, 1920, 1080}, .reason = size_changed},
+        {.name = "source width",
+         .mem = known,
+         .sizes = {960, 540, 1280, 1080},
+         .reason = size_changed},
+        {.name = "source height",
+         .mem = known,
+         .sizes = {960, 540, 1920, 720},
+         .reason = size_changed},
+        {.name = "two seconds on", .mem = known, .ms = 3000, .reason = periodic},
+        {.name = "clock went back", .mem = known, .ms = 999, .reason = periodic},
+        {.name = "windows over half the picture", .mem = big, .reason = windows_too_large},
     };
     for (const auto &r : rows) {
-        const search_plan plan = plan_search(r.memory, r.conditions);
+        pass_conditions c = at(r.ms * ms);
+        c.windows_enabled = r.windows, c.settings_changed = r.changed, c.sizes = r.sizes;
+        const search_plan plan = plan_search(r.mem, c);
         EXPECT_EQ(plan.kind, search_kind::whole) << r.name;
         EXPECT_EQ(plan.reason, r.reason) << r.name;
     }
