@@ -74,6 +74,14 @@ std::vector<uint8_t> layer_mask(const overlay_mesh &mesh, overlay_layer layer, i
     return coverage(layer_triangles(mesh, layer), w, h);
 }
 
+void expect_rect(const overlay_rect &got, const overlay_rect &want) {
+    EXPECT_EQ(got.valid, want.valid);
+    EXPECT_FLOAT_EQ(got.left, want.left);
+    EXPECT_FLOAT_EQ(got.top, want.top);
+    EXPECT_FLOAT_EQ(got.width, want.width);
+    EXPECT_FLOAT_EQ(got.height, want.height);
+}
+
 // What the tick hands the render: the pass's markers in the pass's frame, the target carried
 // over from its own frame, the crop shown as a rectangle, and the loss.
 TEST(SetupViewData, PutsWhatThePassSawAndTheCropsInThePassFrame) {
@@ -91,30 +99,14 @@ TEST(SetupViewData, PutsWhatThePassSawAndTheCropsInThePassFrame) {
     const crop_parameters shown{0.5f, 0.25f, 0.125f, 0.5f, 0.0f};
     struct row {
         const char *name;
-        int32_t pass_w, pass_h, frame_w, frame_h;
-        int32_t want_w, want_h;
+        int32_t pass_w = 0, pass_h = 0, frame_w = 640, frame_h = 360, want_w, want_h;
     };
-    for (const row r : {row{.name = "pass frame",
-                       .pass_w = 1280,
-                       .pass_h = 720,
-                       .frame_w = 640,
-                       .frame_h = 360,
-                       .want_w = 1280,
-                       .want_h = 720},
-                        row{.name = "no pass yet",
-                        .pass_w = 0,
-                        .pass_h = 0,
-                        .frame_w = 640,
-                        .frame_h = 360,
-                        .want_w = 640,
-                        .want_h = 360},
-                        row{.name = "no frame",
-                        .pass_w = 0,
-                        .pass_h = 0,
-                        .frame_w = 0,
-                        .frame_h = 0,
-                        .want_w = 0,
-                        .want_h = 0}}) {
+    const row rows[] = {
+        {.name = "pass frame", .pass_w = 1280, .pass_h = 720, .want_w = 1280, .want_h = 720},
+        {.name = "no pass yet", .want_w = 640, .want_h = 360},
+        {.name = "no frame", .frame_w = 0, .frame_h = 0, .want_w = 0, .want_h = 0},
+    };
+    for (const row &r : rows) {
         SCOPED_TRACE(r.name);
         markers.source_width = r.pass_w;
         markers.source_height = r.pass_h;
@@ -128,17 +120,9 @@ TEST(SetupViewData, PutsWhatThePassSawAndTheCropsInThePassFrame) {
         ASSERT_EQ(d.markers.count, 1u);
         EXPECT_EQ(d.markers.markers[0].quad.corners[2].x, 110.0f);
         EXPECT_TRUE(d.none_found);
-        const float sx = r.want_w / 1920.0f, sy = r.want_h / 1080.0f;
-        EXPECT_TRUE(d.target.valid);
-        EXPECT_FLOAT_EQ(d.target.left, 640 * sx);
-        EXPECT_FLOAT_EQ(d.target.top, 360 * sy);
-        EXPECT_FLOAT_EQ(d.target.width, 640 * sx);
-        EXPECT_FLOAT_EQ(d.target.height, 360 * sy);
-        EXPECT_TRUE(d.current_crop.valid) << "shown even while hidden";
-        EXPECT_FLOAT_EQ(d.current_crop.left, 0.125f * r.want_w);
-        EXPECT_FLOAT_EQ(d.current_crop.top, 0.5f * r.want_h);
-        EXPECT_FLOAT_EQ(d.current_crop.width, 0.5f * r.want_w);
-        EXPECT_FLOAT_EQ(d.current_crop.height, 0.25f * r.want_h);
+        const float w = static_cast<float>(r.want_w), h = static_cast<float>(r.want_h);
+        expect_rect(d.target, {true, w / 3, h / 3, w / 3, h / 3});
+        expect_rect(d.current_crop, {true, w / 8, h / 2, w / 2, h / 4}); // even while hidden
     }
     status.target_valid = status.tags_lost = false;
     const overlay_data d = setup_view_data(markers, status, shown, 640, 360);
@@ -152,12 +136,16 @@ TEST(OverlayThickness, GrowsWithTheShorterSideAndDrawsAsThickAsStated) {
         float thickness;
         int core = 0, halo = 0;
     };
-    for (const row r :
-         {row{.w = 640, .h = 360, .thickness = 2, .core = 2, .halo = 4},
-          row{.w = 1920, .h = 1080, .thickness = 4, .core = 4, .halo = 8},
-          row{.w = 3840, .h = 2160, .thickness = 8, .core = 8, .halo = 16},
-          row{.w = 1080, .h = 1920, .thickness = 4}, row{.w = 7680, .h = 4320, .thickness = 16},
-          row{.w = 100, .h = 40, .thickness = 2}, row{.w = 0, .h = 0, .thickness = 2}}) {
+    const row rows[] = {
+        {.w = 640, .h = 360, .thickness = 2, .core = 2, .halo = 4},
+        {.w = 1920, .h = 1080, .thickness = 4, .core = 4, .halo = 8},
+        {.w = 3840, .h = 2160, .thickness = 8, .core = 8, .halo = 16},
+        {.w = 1080, .h = 1920, .thickness = 4},
+        {.w = 7680, .h = 4320, .thickness = 16},
+        {.w = 100, .h = 40, .thickness = 2},
+        {.w = 0, .h = 0, .thickness = 2},
+    };
+    for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.w << "x" << r.h);
         EXPECT_FLOAT_EQ(overlay_line_thickness(r.w, r.h), r.thickness);
         if (!r.core)
@@ -197,16 +185,14 @@ TEST(OverlayBuild, EmitsNothingWithoutAnythingToShow) {
     unusable.target = {true, nan, 0, 10, 10};
     overlay_data drawn_at_no_size = picture(640, 360);
     drawn_at_no_size.none_found = true;
-    for (const row &r :
-         {row{.name = "default", .data = overlay_data{}, .drawn_w = 640, .drawn_h = 360},
-          row{.name = "empty picture", .data = picture(640, 360), .drawn_w = 640, .drawn_h = 360},
-          row{.name = "invalid rectangles", .data = invalid_rects, .drawn_w = 640, .drawn_h = 360},
-          row{.name = "no picture size", .data = no_picture, .drawn_w = 640, .drawn_h = 360},
-          row{.name = "not finite", .data = unusable, .drawn_w = 640, .drawn_h = 360},
-          row{.name = "drawn at no size",
-          .data = drawn_at_no_size,
-          .drawn_w = 0,
-          .drawn_h = 360}}) {
+    const row rows[] = {
+        {.name = "default", .data = overlay_data{}, .drawn_w = 640, .drawn_h = 360},
+        {.name = "empty picture", .data = picture(640, 360), .drawn_w = 640, .drawn_h = 360},
+        {.name = "invalid rectangles", .data = invalid_rects, .drawn_w = 640, .drawn_h = 360},
+        {.name = "no picture size", .data = no_picture, .drawn_w = 640, .drawn_h = 360},
+        {.name = "not finite", .data = unusable, .drawn_w = 640, .drawn_h = 360},
+        {.name = "drawn at no size", .data = drawn_at_no_size, .drawn_w = 0, .drawn_h = 360}};
+    for (const row &r : rows) {
         SCOPED_TRACE(r.name);
         overlay_mesh mesh;
         build_overlay(r.data, r.drawn_w, r.drawn_h, mesh);
@@ -221,9 +207,12 @@ TEST(OverlayBuild, OutlinesEachMarkerFromCornerToCornerInItsRoleColour) {
         marker_role role;
         overlay_layer layer;
     };
-    for (const row r : {row{.role = marker_role::a, .layer = overlay_layer::marker_a},
-                        row{.role = marker_role::b, .layer = overlay_layer::marker_b},
-                        row{.role = marker_role::other, .layer = overlay_layer::other_marker}}) {
+    const row rows[] = {
+        {.role = marker_role::a, .layer = overlay_layer::marker_a},
+        {.role = marker_role::b, .layer = overlay_layer::marker_b},
+        {.role = marker_role::other, .layer = overlay_layer::other_marker},
+    };
+    for (const row &r : rows) {
         SCOPED_TRACE(static_cast<int>(r.role));
         overlay_data d = picture(1280, 720);
         const seen_marker m = make_marker(r.role, 7, 600, 400, 180, 0.4f);
@@ -369,11 +358,14 @@ TEST(OverlayLabels, SitBesideTheMarkerAndInsideThePicture) {
     };
     const int32_t w = 640, h = 360;
     const float t = overlay_line_thickness(w, h), side = 60;
-    for (const row r : {row{.name = "middle", .cx = 320, .cy = 180, .above = true},
-                        row{.name = "at the top", .cx = 320, .cy = 32, .above = false},
-                        row{.name = "at the right", .cx = 620, .cy = 180, .above = true},
-                        row{.name = "at the left", .cx = 20, .cy = 180, .above = true},
-                        row{.name = "top right corner", .cx = 630, .cy = 20, .above = false}}) {
+    const row rows[] = {
+        {.name = "middle", .cx = 320, .cy = 180, .above = true},
+        {.name = "at the top", .cx = 320, .cy = 32, .above = false},
+        {.name = "at the right", .cx = 620, .cy = 180, .above = true},
+        {.name = "at the left", .cx = 20, .cy = 180, .above = true},
+        {.name = "top right corner", .cx = 630, .cy = 20, .above = false},
+    };
+    for (const row &r : rows) {
         SCOPED_TRACE(r.name);
         overlay_data d = picture(w, h);
         add(d, make_marker(marker_role::a, 88, r.cx, r.cy, side));
@@ -410,15 +402,12 @@ TEST(OverlayRectangles, TargetIsASolidFrameAndTheCurrentCropADashedOneInsideThem
         overlay_rect rect;
         bool dashed;
     };
-    for (const row r :
-         {row{.layer = overlay_layer::target, .rect = {true, 400, 200, 960, 540}, .dashed = false},
-          row{.layer = overlay_layer::current_crop,
-          .rect = {true, 300, 150, 1200, 675},
-          .dashed = true},
-          row{.layer = overlay_layer::current_crop,
-          .rect = {true, 0, 0, 1920, 1080},
-          .dashed = true},
-          row{.layer = overlay_layer::target, .rect = {true, 0, 0, 1920, 1080}, .dashed = false}}) {
+    const row rows[] = {
+        {.layer = overlay_layer::target, .rect = {true, 400, 200, 960, 540}, .dashed = false},
+        {.layer = overlay_layer::current_crop, .rect = {true, 300, 150, 1200, 675}, .dashed = true},
+        {.layer = overlay_layer::current_crop, .rect = {true, 0, 0, 1920, 1080}, .dashed = true},
+        {.layer = overlay_layer::target, .rect = {true, 0, 0, 1920, 1080}, .dashed = false}};
+    for (const row &r : rows) {
         SCOPED_TRACE(static_cast<int>(r.layer));
         overlay_data d = picture(w, h);
         (r.layer == overlay_layer::target ? d.target : d.current_crop) = r.rect;
@@ -606,9 +595,10 @@ TEST(OverlayBuild, TheFullestViewFitsTheReserveWithoutDroppingALine) {
         int32_t w, h;
         bool fullest;
     };
-    for (const row r :
-         {row{.w = 1920, .h = 1080, .fullest = true}, row{.w = 1080, .h = 1920, .fullest = true},
-          row{.w = 8000, .h = 60, .fullest = false}}) {
+    const row rows[] = {{.w = 1920, .h = 1080, .fullest = true},
+                        {.w = 1080, .h = 1920, .fullest = true},
+                        {.w = 8000, .h = 60, .fullest = false}};
+    for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.w << "x" << r.h);
         overlay_data d = picture(r.w, r.h);
         while (d.markers.count < overlay_max_markers)
