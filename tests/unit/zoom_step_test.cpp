@@ -114,6 +114,8 @@ TEST(ZoomStep, TickTable) {
                       hidden = hiding(true, false, to_half);
     const zoom_inputs held = lost(now - 799'999'999), hold_over = lost(now - 800'000'000);
     const zoom_inputs hidden_none = hiding(true, false, tick());
+    zoom_inputs unhidden = to_half; // shown whatever the tags, so nothing reappears to jump to
+    unhidden.was_visible = false;
     const rect tiny = {8000, 0, 1, 9};
     const crop_parameters eased_hidden = {0.375f, 0.375f, 0.1875f, 0.1875f, 0};
     const crop_parameters mid_hidden = {0.5f, 0.5f, 0.25f, 0.25f, 0};
@@ -133,6 +135,7 @@ TEST(ZoomStep, TickTable) {
         {.name = "target eases", .from = middle, .in = to_half, .to = eased_r, .crop = eased},
         {.name = "half-life 0", .from = middle, .in = no_half_life, .to = half, .crop = jumped},
         {.name = "reacquire jumps", .from = middle, .in = reacquired, .to = half, .crop = jumped},
+        {.name = "never hidden", .from = middle, .in = unhidden, .to = eased_r, .crop = eased},
         {.name = "hidden, easing",
          .from = middle,
          .in = hidden,
