@@ -28,8 +28,8 @@ auto edges(const crop_target &t) {
 // (520, 420); inset 20 / 6 plus padding.
 const tag_quad pair_a = square_tag(110, 110, 10), pair_b = square_tag(410, 310, 10);
 
-// Kept inside at the left, limited to 95 % of the source, raised to 5 %, and with no aspect the
-// source's, its inset cut to what the box allows.
+// Kept inside at the left and right, limited to 95 % of the source, raised to 5 %, and with no
+// aspect the source's, its inset cut to what the box allows.
 TEST(CropRectFromBox, WorkedBoxes) {
     const float wide = 16.0f / 9.0f;
     const struct {
@@ -38,6 +38,7 @@ TEST(CropRectFromBox, WorkedBoxes) {
         {.box = {100, 50, 300, 60}, .aspect = wide, .inset = 5, .want = {400, 110, 390, 220}},
         {.box = {10, 200, 40, 300}, .aspect = wide, .inset = 0, .want = {178, 500, 356, 200}},
         {.box = {0, 0, 959, 539}, .aspect = wide, .inset = 0, .want = {959, 539, 1824, 1026}},
+        {.box = {900, 500, 959, 539}, .aspect = wide, .inset = 0, .want = {1850.5f, 1039, 139, 78}},
         {.box = {100, 100, 101, 101}, .aspect = wide, .inset = 0, .want = {201, 201, 96, 54}},
         {.box = {100, 100, 300, 200}, .aspect = nan_f, .inset = 1000, .want = {400, 300, 96, 54}},
     };
