@@ -41,14 +41,7 @@ struct filtered_source {
     }
     filter_instance *instance() const { return instance_of(filter); }
     filter_state state() const { return read_filter_state(*instance()); }
-    // The GPU intake's counts: pictures staged so far, and staged but not taken.
-    std::pair<uint64_t, int32_t> readback() const {
-        obs_enter_graphics();
-        const graphics_part &graphics = instance()->graphics;
-        const auto counts = std::pair(graphics.stages, graphics.readback.pending());
-        obs_leave_graphics();
-        return counts;
-    }
+    std::pair<uint64_t, int32_t> readback() const { return readback_counts(instance()); }
 };
 
 data_ptr settings_with(bool force, double detect_fps = 30.0) {
@@ -70,10 +63,10 @@ std::vector<std::string> intake_lines(size_t mark) {
 
 struct choice_row {
     const char *name;
-    bool gpu_source;
-    video_format format;
-    long long rotation;
-    bool force;
+    bool gpu_source = false;
+    video_format format = VIDEO_FORMAT_NONE;
+    long long rotation = 0;
+    bool force = false;
     intake_kind want;
     const char *line;
 };
@@ -85,46 +78,31 @@ TEST(IntakeChoice, FollowsWhatTheHostShowsAndSaysWhichOnce) {
     const choice_row rows[] = {
         {.name = "GPU-drawn source",
          .gpu_source = true,
-         .format = VIDEO_FORMAT_NONE,
-         .rotation = 0,
-         .force = false,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (the source draws on the GPU and hands "
                  "over no raw frames)"},
         {.name = "BGRA frames",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_BGRA,
-         .rotation = 0,
-         .force = false,
          .want = intake_kind::raw_frames,
          .line = "Pinvale: reading the source's raw frames (BGRA, 320x180)"},
         {.name = "P010 frames",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_P010,
-         .rotation = 0,
-         .force = false,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (its raw frames are P010, which the "
                  "filter does not read directly)"},
         {.name = "frames turned a quarter",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_NV12,
          .rotation = 270,
-         .force = false,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (its 320x180 raw frames are shown at "
                  "180x320, turned or resized)"},
         {.name = "frames turned upside down",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_NV12,
          .rotation = 180,
-         .force = false,
          .want = intake_kind::raw_frames,
          .line = "Pinvale: reading the source's raw frames (NV12, 320x180)"},
         {.name = "asked for by the setting",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_BGRA,
-         .rotation = 0,
          .force = true,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (as its settings ask)"},
@@ -192,54 +170,27 @@ std::vector<uint8_t> input_after_frames(filter_instance *instance, int32_t width
     return {input.data.get(), input.data.get() + size_t(width) * height};
 }
 
-int largest_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    int worst = a.size() == b.size() ? 0 : 256;
-    for (size_t i = 0; worst < 256 && i < a.size(); ++i)
-        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
-    return worst;
-}
-
 // The picture as drawn reaches the worker as the raw-frame intake would hand the picture the
 // viewer sees: the same luma, to the level for 8-bit pictures, within the rounding of the tests'
 // YUV encoding for 10-bit frames (drawn with their sRGB encoding, as a scene shows them).
 TEST(GpuIntake, HandsTheWorkerTheLumaOfThePictureShown) {
     const struct {
         const char *what;
-        bool gpu_source;
-        video_format format;
-        long long rotation;
+        bool gpu_source = false;
+        video_format format = VIDEO_FORMAT_NONE;
+        long long rotation = 0;
         int32_t width, height; // as shown
-        int tolerance;
+        int tolerance = 0;
     } rows[] = {
-        {.what = "GPU source",
-         .gpu_source = true,
-         .format = VIDEO_FORMAT_NONE,
-         .rotation = 0,
-         .width = 640,
-         .height = 360,
-         .tolerance = 0},
+        {.what = "GPU source", .gpu_source = true, .width = 640, .height = 360},
         // A width that is no multiple of four ends in a partial group of packed luma.
-        {.what = "GPU source, odd size",
-         .gpu_source = true,
-         .format = VIDEO_FORMAT_NONE,
-         .rotation = 0,
-         .width = 318,
-         .height = 179,
-         .tolerance = 0},
+        {.what = "GPU source, odd size", .gpu_source = true, .width = 318, .height = 179},
         {.what = "BGRA turned a quarter",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_BGRA,
          .rotation = 90,
          .width = 180,
-         .height = 320,
-         .tolerance = 0},
-        {.what = "P010",
-         .gpu_source = false,
-         .format = VIDEO_FORMAT_P010,
-         .rotation = 0,
-         .width = 320,
-         .height = 180,
-         .tolerance = 1},
+         .height = 320},
+        {.what = "P010", .format = VIDEO_FORMAT_P010, .width = 320, .height = 180, .tolerance = 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -269,8 +220,8 @@ TEST(GpuIntake, HandsTheWorkerTheLumaOfThePictureShown) {
                 ASSERT_TRUE(wait_for_host_frames(2));
             }
         }
-        EXPECT_LE(largest_difference(input_after_frames(source.instance(), row.width, row.height),
-                                     cpu_luma(shown)),
+        EXPECT_LE(worst_difference(input_after_frames(source.instance(), row.width, row.height),
+                                   cpu_luma(shown)),
                   row.tolerance);
         EXPECT_EQ(source.state().intake, intake_kind::drawn);
     }
@@ -353,13 +304,7 @@ TEST(GpuIntake, DestroyedWithPicturesInFlightLeavesNothing) {
         obs_source_t *filter =
             obs_source_create_private("pinvaler_filter", "in flight", settings.get());
         obs_source_filter_add(parent, filter);
-        const auto staged = [&] {
-            obs_enter_graphics();
-            const graphics_part &graphics = instance_of(filter)->graphics;
-            const std::pair counts(graphics.stages, graphics.readback.pending());
-            obs_leave_graphics();
-            return counts;
-        };
+        const auto staged = [&] { return readback_counts(instance_of(filter)); };
         EXPECT_TRUE(wait_until([&] { return staged().first >= 3; }));
         in_flight += staged().second > 0;
         obs_source_filter_remove(parent, filter);

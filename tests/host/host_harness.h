@@ -78,6 +78,47 @@ inline crop_rect target_of(filter_instance *instance) {
 
 // The detection tests' scene of a tag family, at a size, in colour channels alike.
 rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, int32_t height);
+// The same moved right and down by `shift` over mid-grey; with `colour`, blue runs opposite to red
+// and green, so that a swapped channel shows while the markers stay black and white in luma.
+rgba_image shifted_scene(tag_scene kind, int32_t width, int32_t height, int32_t shift = 0,
+                         bool colour = false, tag_family_kind family = tag_family_kind::tag16h5);
+
+// The region of a target as fractions of its frame, in the crop's terms.
+crop_parameters region_of(const crop_rect &target, int32_t frame_width, int32_t frame_height);
+// The largest difference of two crops' scales and offsets.
+float crop_distance(const crop_parameters &a, const crop_parameters &b);
+// The crop shown is the published target, within `within`.
+bool crop_on_target(const filter_state &state, float within = 1e-5f);
+// The largest difference in any byte; 256 when the sizes differ.
+int worst_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b);
+int worst_difference(const rgba_image &a, const rgba_image &b);
+
+// The GPU intake's counts: pictures staged so far, and staged but not taken yet.
+std::pair<uint64_t, int32_t> readback_counts(filter_instance *instance);
+
+// The real filter from the loaded module on a test source shown on the main output, drawn by the
+// host every frame as a preview does; detection at 30 a second.
+class shown_filter : public ::testing::Test {
+protected:
+    shown_filter() { obs_data_set_double(settings.get(), key_detect_fps, 30.0); }
+    void TearDown() override;
+    // The source (drawn on the GPU when `gpu`, else camera-like), made and shown once, and a new
+    // filter on it.
+    void add_filter(bool gpu = false);
+    void remove_filter();
+    // A frame as a camera delivers it, or the GPU source's next picture.
+    void show(const rgba_image &picture, video_format format = VIDEO_FORMAT_BGRA) const;
+    filter_instance *instance() const { return instance_of(filter); }
+    filter_state state() const { return read_filter_state(*instance()); }
+    // Straight into the filter: the host would defer it to its graphics thread behind an atomic
+    // counter that ThreadSanitizer cannot see in the host.
+    void update() const { filter_update(instance(), settings.get()); }
+
+    data_ptr settings = default_settings();
+    bool gpu_source = false;
+    obs_source_t *parent = nullptr;
+    obs_source_t *filter = nullptr;
+};
 
 // What the crop effect draws for these parameters at the picture's own size: the region
 // (fractions of the picture) sampled bilinearly at each output pixel's centre, edges clamped,
