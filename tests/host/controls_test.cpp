@@ -351,28 +351,13 @@ TEST(ControlsSaved, HotkeyBindingsSurviveSaveAndLoadOfTheSource) {
     ASSERT_NE(camera, nullptr);
     obs_source_t *zoom = obs_source_get_filter_by_name(camera, "saved zoom");
     ASSERT_NE(zoom, nullptr);
-    const struct {
-        const char *name;
-        std::vector<obs_key_combination_t> bound;
-    } rows[] = {
-        {hotkey_pause_following, {pause}},
-        {hotkey_resume_following, {}},
-        {hotkey_whole_picture_on, {whole}},
-        {hotkey_whole_picture_off, {}},
-    };
-    for (const auto &row : rows) {
-        const std::vector<obs_key_combination_t> found = bindings_of(hotkey_named(zoom, row.name));
-        ASSERT_EQ(found.size(), row.bound.size()) << row.name;
-        for (size_t i = 0; i < found.size(); ++i)
-            EXPECT_EQ(std::pair(found[i].modifiers, found[i].key),
-                      std::pair(row.bound[i].modifiers, row.bound[i].key))
-                << row.name;
-    }
+    EXPECT_TRUE(bindings_of(hotkey_named(zoom, hotkey_resume_following)).empty());
+    EXPECT_TRUE(bindings_of(hotkey_named(zoom, hotkey_whole_picture_off)).empty());
     procedure_state s;
     ASSERT_TRUE(press_keys(pause));
     ASSERT_TRUE(press_keys(whole));
     ASSERT_TRUE(call_state_procedure(zoom, s));
-    EXPECT_TRUE(s.following_paused && s.whole_picture) << "the loaded bindings drive the filter";
+    EXPECT_TRUE(s.following_paused && s.whole_picture) << "each loaded binding drives its half";
     obs_source_filter_remove(camera, zoom);
     obs_source_release(zoom);
     release_public_source(camera);

@@ -1,7 +1,5 @@
-// The setup view in the real host: the real filter on a camera-like source with the view's
-// setting on, and what the host draws read back. Pixels off the lines must be the whole picture;
-// the lines must be where the reference rasteriser puts the triangles of the very data the render
-// drew, and on the corners where the markers were drawn.
+// The setup view as the host draws it: off the lines the whole picture, the lines where the
+// reference rasteriser puts the render's data and on the corners where the markers were drawn.
 #include "host_harness.h"
 #include "overlay_raster.h"
 
@@ -83,9 +81,8 @@ float segment_distance(float px, float py, tag_point a, tag_point b) {
     return std::hypot(px - a.x - u * dx, py - a.y - u * dy);
 }
 
-// In a marker's colour: every pixel near the marker lies on the outline between the corners
-// where it was drawn, every corner has such a pixel within two, and the rest (its id) sit beside
-// it, none astray elsewhere.
+// In a marker's colour: pixels near it on the outline between its drawn corners, one within two
+// of each corner, the rest (its id) beside it, none astray.
 void expect_outline_on(const rgba_image &got, const tag_quad &quad, overlay_layer layer) {
     const float t = overlay_line_thickness(got.width, got.height);
     const float reach = t / 2 * std::sqrt(2.0f) + 2.0f;
@@ -126,9 +123,8 @@ void expect_outline_on(const rgba_image &got, const tag_quad &quad, overlay_laye
     EXPECT_EQ(astray, 0u);
 }
 
-// Markers A (id 0), B (id 1) and another of the family (id 2): each outlined along the corners
-// where it was drawn, A and B in their colours, over the whole picture, with both crops; the
-// same whatever blending and sRGB writes the caller left on (here additive, and sRGB encoding).
+// Markers A, B and id 2 outlined over the whole picture with both crops, whatever blending and
+// sRGB writes the caller left on.
 TEST_F(SetupView, ShowsTheWholePictureWithEachMarkerOutlinedOnItsCorners) {
     ASSERT_NO_FATAL_FAILURE(add_filter(true));
     const rgba_image picture = shifted_scene(tag_scene::pair, width, height);
@@ -186,8 +182,7 @@ TEST_F(SetupView, ShowsTheNoneFoundSignWhenNoMarkerIsSeenAndNeverHides) {
     EXPECT_FALSE(red(width / 2, height / 4));
 }
 
-// With the view off the filter makes nothing for it and shows the crop; switched on, the whole
-// picture with the lines shows from the next host frame; switched off, the crop again.
+// Off, nothing is made for the view and the crop shows; switched, it takes effect next frame.
 TEST_F(SetupView, SwitchingItOnAndOffTakesEffectWithinAFrame) {
     ASSERT_NO_FATAL_FAILURE(add_filter(false));
     const rgba_image picture = shifted_scene(tag_scene::pair, width, height);
@@ -202,8 +197,7 @@ TEST_F(SetupView, SwitchingItOnAndOffTakesEffectWithinAFrame) {
         SCOPED_TRACE(on ? "on" : "off");
         obs_data_set_bool(settings.get(), key_show_setup_view, on);
         update();
-        // The next tick hands it to the render: one frame, or two when the update came just
-        // after a tick had read the settings.
+        // Two frames when the update came just after a tick read the settings.
         const int frames = frames_until([&] { return state().setup_view == on; });
         EXPECT_GE(frames, 0) << "never switched";
         EXPECT_LE(frames, 2);
@@ -215,9 +209,7 @@ TEST_F(SetupView, SwitchingItOnAndOffTakesEffectWithinAFrame) {
     }
 }
 
-// The README's picture: the view over markers A, B and another id, the crop on its way to a
-// wider target (padding added); beside it, a picture without markers. PINVALER_WRITE_DOCS=1
-// writes it.
+// The README's picture (PINVALER_WRITE_DOCS=1): the view with the crop moving, and without markers.
 TEST_F(SetupView, WritesTheReadmePicture) {
     if (!std::getenv("PINVALER_WRITE_DOCS"))
         GTEST_SKIP() << "set PINVALER_WRITE_DOCS=1 to write docs/setup-view.png";
