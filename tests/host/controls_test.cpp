@@ -1,6 +1,4 @@
-// What scripts and tools see of the filter and how a user steers it, through the real host: the
-// state procedure and the markers signals on the filter's own handlers, the hotkey pairs pressed
-// through the host's hotkey API and saved with the parent, and the crop's shape.
+// What scripts and tools see of the filter and how a user steers it, through the real host.
 #include "filter/controls.h"
 #include "host_harness.h"
 #include "module/module.h"
@@ -224,8 +222,7 @@ TEST_F(Controls, TheProcedureAndTheSignalsReportWhatEachPassSaw) {
     }
 }
 
-// The two pairs, listed under the filter as the host's settings show them, in the user's
-// language, each half naming its partner; none is the parent's.
+// Two pairs under the filter, in the user's language, each half naming its partner.
 TEST_F(Controls, TwoHotkeyPairsAreListedUnderTheFilter) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     std::vector<source_hotkey> keys = hotkeys_of(filter);
@@ -248,8 +245,7 @@ TEST_F(Controls, TwoHotkeyPairsAreListedUnderTheFilter) {
     EXPECT_TRUE(hotkeys_of(parent).empty());
 }
 
-// Pause, pressed as a user presses it: the published target moves on with the markers, the crop
-// stays; resumed, it follows again. Binding both halves to one key makes a toggle.
+// Paused, the target moves on with the markers and the crop stays; one key for both is a toggle.
 TEST_F(Controls, PauseHoldsTheCropWhileTheMarkersMove) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     bind_hotkey(filter, hotkey_pause_following, ctrl_f5);
@@ -283,8 +279,7 @@ TEST_F(Controls, PauseHoldsTheCropWhileTheMarkersMove) {
     }
 }
 
-// Whole picture on: the crop eases out to the whole frame over many frames, widening at each;
-// off: it eases back to the target the same way.
+// Whole picture on eases out to the whole frame over many frames, off eases back.
 TEST_F(Controls, WholePictureEasesOutAndBack) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     bind_hotkey(filter, hotkey_whole_picture_on, shift_f7);
@@ -314,8 +309,7 @@ TEST_F(Controls, WholePictureEasesOutAndBack) {
     }
 }
 
-// Bindings go with the parent when the host saves it, and come back with it, driving the new
-// instance, though the filter saves nothing itself.
+// Bindings are saved with the parent and drive the loaded instance; the filter saves nothing.
 TEST(ControlsSaved, HotkeyBindingsSurviveSaveAndLoadOfTheSource) {
     const obs_key_combination_t pause{INTERACT_CONTROL_KEY, OBS_KEY_F9};
     const obs_key_combination_t whole{INTERACT_SHIFT_KEY | INTERACT_ALT_KEY, OBS_KEY_F10};

@@ -11,7 +11,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
 constexpr uint64_t ms = 1'000'000;
 
 // The picture in colour unless `grey`.
@@ -215,59 +214,6 @@ TEST_F(EndToEnd, TrackingOffStopsReadingThePictureBack) {
     update();
     EXPECT_TRUE(wait_until([&] { return state().input_sequence > sequence; }));
     EXPECT_GT(readback().first, off.first);
-}
-
-// A family switch during a detection of the old family: with hiding on, the output stays hidden
-// until both markers of the new family are seen, though the stale pass saw both of its own.
-TEST_F(EndToEnd, HidingHoldsThroughAFamilySwitchDuringADetection) {
-    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
-    // Whole-picture passes every time: the switch must fall inside one of the old family.
-    obs_data_set_bool(settings.get(), key_window_search, false);
-    ASSERT_NO_FATAL_FAILURE(add_filter());
-    const rgba_image old_pair = scene(tag_scene::pair, 960, 540, false);
-    show(old_pair);
-    ASSERT_TRUE(wait_until([&] { return crop().crop_visibility > 0.0f; }, 60s));
-
-    const filter_state before = state();
-    show(old_pair);
-    ASSERT_TRUE(wait_until(
-        [&] {
-            const filter_state now = state();
-            return now.taken_sequence != before.taken_sequence &&
-                   now.last_pass_ns == before.last_pass_ns;
-        },
-        60s))
-        << "no detection of the old family under way";
-    obs_data_set_int(settings.get(), key_tag_family, 1);
-    update();
-    // The tick after the switch hides the output; from then on it must stay hidden through the
-    // stale pass and one of the new family on the same picture.
-    ASSERT_TRUE(wait_for_host_frames(2));
-    bool shown = false;
-    const auto watch_until = [&](auto &&done) {
-        return wait_until(
-            [&] {
-                shown = shown || crop().crop_visibility > 0.0f;
-                return done(state());
-            },
-            60s);
-    };
-    ASSERT_TRUE(watch_until([&](const filter_state &now) {
-        return now.last_pass_ns != before.last_pass_ns;
-    })) << "the stale pass never ended";
-    const uint64_t shown_at = os_gettime_ns();
-    const uint64_t taken = state().taken_sequence;
-    show(old_pair);
-    ASSERT_TRUE(watch_until([&](const filter_state &now) {
-        return now.taken_sequence != taken && now.last_pass_ns > shown_at;
-    })) << "no pass of the new family";
-    ASSERT_TRUE(wait_for_host_frames(2));
-    EXPECT_FALSE(shown || crop().crop_visibility > 0.0f)
-        << "the old family's markers showed the output after the switch";
-
-    show(scene(tag_scene::pair, 960, 540, false, 0, tag_family_kind::circle21h7));
-    EXPECT_TRUE(wait_until([&] { return crop().crop_visibility > 0.0f; }, 60s))
-        << "the new family's markers did not show it";
 }
 
 // A camera going from 1920x1080 to 1280x720, markers at the same relative places: the old target

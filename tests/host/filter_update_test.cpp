@@ -90,8 +90,7 @@ TEST(FilterUpdate, AppliesEachEditAndSwitchesTheFamilyBothWays) {
     filter_update(nullptr, settings.get());
 }
 
-// A family switch the worker never picked up is freed with the instance (the sanitizer build
-// watches the detector library's own allocations).
+// A family switch the worker never picked up is freed with the instance.
 TEST(FilterUpdate, DestroyFreesAPendingFamily) {
     data_ptr settings = default_settings();
     create_instance(settings.get()); // the host's first effect load stays cached
@@ -112,10 +111,8 @@ TEST(FilterUpdate, DestroyFreesAPendingFamily) {
     EXPECT_EQ(bnum_allocs(), allocs);
 }
 
-// The host's graphics thread, timed from its tick callback. Edits go in from the callback (the
-// host's settings objects are unlocked), every ninth frame, about every 300 ms; the host runs the
-// deferred update in the same frame's source ticks, so the gap to the next callback is the frame
-// that carried the update.
+// Edits go in from the tick callback (settings objects are unlocked) every ninth frame; the host
+// runs the deferred update in the same frame, so the gap to the next callback is that frame.
 struct tick_watch {
     static void on_tick(void *param, float) {
         auto *self = static_cast<tick_watch *>(param);
@@ -162,10 +159,8 @@ struct tick_watch {
     std::vector<uint64_t> gaps;
 };
 
-// Family switches while long detections run hold up the host's frames no more than other edits
-// do. Medians: a frame's own length swings with whatever else the machine runs, while an update
-// that waits for the detection under way holds up every frame it lands in, by about half a
-// detection.
+// Family switches during long detections hold up the host's frames no more than other edits.
+// Medians: an update that waited would hold up every frame it lands in by half a detection.
 TEST(FilterUpdate, AFamilySwitchNeverWaitsForADetection) {
     data_ptr settings = default_settings();
     obs_data_set_int(settings.get(), key_detect_width, 1920);
@@ -174,8 +169,7 @@ TEST(FilterUpdate, AFamilySwitchNeverWaitsForADetection) {
     tick_watch watch;
     watch.filter = obs_source_create_private("pinvaler_filter", "stall", settings.get());
     obs_source_filter_add(parent, watch.filter);
-    // Shown, so that its frames reach the filter, but drawn nowhere: what the graphics thread
-    // spends is the filter's and the host's ticks.
+    // Shown, so that frames reach the filter, but drawn nowhere: only ticks cost the frame.
     obs_source_inc_showing(parent);
     // A large textured picture with markers: each detection of it takes long.
     const host_frame frame(VIDEO_FORMAT_Y800,

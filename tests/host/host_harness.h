@@ -1,9 +1,7 @@
 #pragma once
 
-// What the host tests share. The real host runs once per binary (host_environment.cpp) with its
-// log captured and the built module loaded; tests put the real filter on sources of their own,
-// read back what the host draws, read the filter's state through one accessor, and may also
-// call the filter's callbacks directly (this binary links the plug-in's own code).
+// What the host tests share: the real host runs once per binary with the built module loaded;
+// tests may also call the filter's callbacks directly (this binary links the plug-in's code).
 #include "filter/filter.h"
 #include "filter/instance.h"
 #include "host_support.h"
@@ -21,12 +19,10 @@ constexpr uint32_t canvas_width = 640, canvas_height = 360;
 // Threads of this process, from /proc.
 int process_thread_count();
 
-// Waits until the host's own allocation and thread counts stop moving, so a test can compare
-// them before and after its own work.
+// Waits until the host's allocation and thread counts stop moving.
 void wait_for_quiet_host();
 
-// A module data folder of the test's own. While it lives, both the loaded module and the tests'
-// copy of the module code look their data files up in it.
+// A module data folder of the test's own, for the loaded module and the tests' copy alike.
 struct module_data_dir {
     std::filesystem::path root;
     explicit module_data_dir(const std::string &name);
@@ -36,9 +32,8 @@ struct module_data_dir {
     std::filesystem::path file(const std::string &relative) const { return root / relative; }
 };
 
-// A desktop of our own for GIO, so that no test ever starts a real viewer: PDFs open with a
-// stand-in viewer that records what it was asked to open. GIO reads the XDG variables once, and
-// setenv is unsafe once other threads run, so the host environment installs it before the host.
+// A desktop of our own for GIO whose stand-in PDF viewer records what it was asked to open;
+// installed before the host starts threads (setenv).
 void install_stand_in_desktop();
 struct open_request {
     std::string uri;     // empty: no request came
@@ -120,9 +115,8 @@ protected:
     obs_source_t *filter = nullptr;
 };
 
-// What the crop effect draws for these parameters at the picture's own size: the region
-// (fractions of the picture) sampled bilinearly at each output pixel's centre, edges clamped,
-// times the visibility; red and blue swapped when the test's effect swaps them.
+// What the crop effect draws at the picture's size: the region sampled bilinearly at each pixel's
+// centre, edges clamped, times the visibility; red and blue swapped when asked.
 rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop,
                           bool swap_red_blue = false);
 
