@@ -1,6 +1,4 @@
-// The tool itself, run as a user runs it: the real host, the built plug-in, a
-// short built-in scene. The host needs a display: CTest runs this under xvfb-run.
-// The scene runs, last, leave their outputs in the build tree for a look.
+// The tool run as a user runs it, in the real host with the built plug-in (under xvfb-run).
 #include "marker_pass.h"
 #include "run_summary.h"
 #include "video_writer.h"
@@ -45,8 +43,7 @@ int result_field(const std::string &out, const std::string &key) {
     return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + key.size() + 2);
 }
 
-// Settings the filter would quietly normalise are refused too, naming the option,
-// rather than previewing something other than what was asked.
+// Settings the filter would quietly normalise are refused too, naming the option.
 TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
     clear_scratch();
     std::ofstream(scratch + "/notes.mp4") << "not a video\n";
@@ -79,8 +76,7 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         SCOPED_TRACE(run.out);
         EXPECT_EQ(result_field(run.out, "frames"), 180);
-        // Both markers are in view for most of the scene (then one is covered, then both are gone
-        // for a while), and the crop should be on them then.
+        // Both markers are in view for most of the scene, and the crop should be on them then.
         EXPECT_GE(result_field(run.out, "both_markers"), 4);
         EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
         EXPECT_GE(result_field(run.out, "hidden"), 1);
@@ -103,10 +99,8 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     EXPECT_EQ(result_field(clip.out, "frames"), 30) << clip.out;
 }
 
-// A clip with nothing to match pictures on but the two markers: a smooth gradient background,
-// both markers in view and still, 640x360 H.264. The summary reports the filter's own crop
-// (asked of it each frame), so it is right here too: on the pair from the second second on, at
-// the crop the filter's geometry wants for the markers.
+// A still clip with nothing to match on but the markers over a gradient: the summary reports the
+// filter's own crop, on the pair from the second second on, where its geometry wants it.
 TEST(PreviewRun, LowTextureClipReportsTheFiltersOwnCrop) {
     clear_scratch();
     constexpr int32_t width = 640, height = 360, seconds = 4;
@@ -133,8 +127,7 @@ TEST(PreviewRun, LowTextureClipReportsTheFiltersOwnCrop) {
         ASSERT_TRUE(write_video_frame(writer, frame, error)) << error;
     ASSERT_TRUE(finish_video_writer(writer, error)) << error;
 
-    // Where the filter's geometry puts the crop for these markers on the tool's canvas (the
-    // source's size here), found as the tool finds them.
+    // Where the filter's geometry puts the crop, on the tool's canvas (the source's size).
     grey_image luma(width, height);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
@@ -165,10 +158,9 @@ TEST(PreviewRun, LowTextureClipReportsTheFiltersOwnCrop) {
     EXPECT_NEAR(top, t.center_y - t.height / 2, 1.0f);
 }
 
-// How a second of ten frames of a 1280x720 source is judged, the pair wanting a
-// crop `wanted` wide at the centre: the first `seen` frames see both markers and
-// show a crop `shown` wide, `off` of `wanted` to the right; the others see no
-// marker and show the whole frame. The run's verdicts mean only what this holds.
+// A second of ten 1280x720 frames, the pair wanting a crop `wanted` wide at the centre: the first
+// `seen` see both markers and show a crop `shown` wide, `off` of `wanted` to the right; the others
+// see none and show the whole frame.
 TEST(RunSummary, JudgesEachSecondOnItsOwnFrames) {
     const struct {
         float off, shown, wanted;
