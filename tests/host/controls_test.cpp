@@ -105,13 +105,31 @@ TEST_F(Controls, TheProcedureSetsEveryDeclaredOutputWithItsType) {
     calldata_free(&cd);
 }
 
-// Handlers of the markers signals, recording what came, on which thread, for which source.
+// While it lives, records the filter's markers signals (what came, on which thread, for which
+// source) and the host's graphics thread.
 struct signal_record {
     std::mutex mutex;
     std::vector<std::string> names;
     std::vector<std::thread::id> threads;
     std::vector<void *> sources;
+    std::thread::id graphics;
+    signal_handler_t *handler;
 
+    explicit signal_record(obs_source_t *filter) : handler(obs_source_get_signal_handler(filter)) {
+        obs_add_tick_callback(on_tick, this);
+        signal_handler_connect(handler, "markers_found", found, this);
+        signal_handler_connect(handler, "markers_lost", lost, this);
+    }
+    ~signal_record() {
+        signal_handler_disconnect(handler, "markers_found", found, this);
+        signal_handler_disconnect(handler, "markers_lost", lost, this);
+        obs_remove_tick_callback(on_tick, this);
+    }
+    static void on_tick(void *data, float) {
+        auto *self = static_cast<signal_record *>(data);
+        std::lock_guard lock(self->mutex);
+        self->graphics = std::this_thread::get_id();
+    }
     static void found(void *data, calldata_t *cd) {
         static_cast<signal_record *>(data)->add("markers_found", cd);
     }
@@ -126,16 +144,6 @@ struct signal_record {
     }
 };
 
-struct graphics_thread {
-    std::mutex mutex;
-    std::thread::id id;
-    static void on_tick(void *data, float) {
-        auto *self = static_cast<graphics_thread *>(data);
-        std::lock_guard lock(self->mutex);
-        self->id = std::this_thread::get_id();
-    }
-};
-
 // What the procedure reports after each picture, against the drawn markers and what the filter
 // published (hiding on, so that "visible" tells); and the markers signals: "both seen" goes on,
 // stays on for a moved pair, off with one marker, stays off without any, and on again: three
@@ -144,12 +152,7 @@ TEST_F(Controls, TheProcedureAndTheSignalsReportWhatEachPassSaw) {
     obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     obs_data_set_double(settings.get(), key_follow_half_life_ms, 40.0);
     ASSERT_NO_FATAL_FAILURE(add_filter());
-    graphics_thread graphics;
-    obs_add_tick_callback(graphics_thread::on_tick, &graphics);
-    signal_record record;
-    signal_handler_t *handler = obs_source_get_signal_handler(filter);
-    signal_handler_connect(handler, "markers_found", signal_record::found, &record);
-    signal_handler_connect(handler, "markers_lost", signal_record::lost, &record);
+    signal_record record(filter);
     const struct {
         tag_scene shown;
         int32_t shift = 0;
@@ -210,14 +213,11 @@ TEST_F(Controls, TheProcedureAndTheSignalsReportWhatEachPassSaw) {
                 [&] { return crop_distance(crop_of(proc()), identity_crop()) < 1e-3f; }));
         }
     }
-    signal_handler_disconnect(handler, "markers_found", signal_record::found, &record);
-    signal_handler_disconnect(handler, "markers_lost", signal_record::lost, &record);
-    obs_remove_tick_callback(graphics_thread::on_tick, &graphics);
     std::lock_guard lock(record.mutex);
     EXPECT_EQ(record.names,
               (std::vector<std::string>{"markers_found", "markers_lost", "markers_found"}));
     for (size_t i = 0; i < record.names.size(); ++i) {
-        EXPECT_EQ(record.threads[i], graphics.id) << i;
+        EXPECT_EQ(record.threads[i], record.graphics) << i;
         EXPECT_EQ(record.sources[i], filter) << i;
     }
 }
