@@ -1,6 +1,4 @@
-// What scripts and tools see of the filter and how a user steers it, through the real host: the
-// state procedure and the markers signals on the filter's own handlers, the hotkey pairs pressed
-// through the host's hotkey API and saved with the parent, and the crop's shape.
+// What scripts and tools see of the filter and how a user steers it, through the real host.
 #include "filter/controls.h"
 #include "host_harness.h"
 #include "module/module.h"
@@ -8,6 +6,7 @@
 #include <algorithm>
 #include <callback/decl.h>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <tuple>
@@ -16,30 +15,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The detection tests' scene moved right and down by `shift` over mid-grey, as a camera shows it.
-rgba_image scene(tag_scene kind, int32_t width, int32_t height, int32_t shift = 0) {
-    const grey_image image = make_tag_scene(tag_family_kind::tag16h5, kind, width, height).image;
-    grey_image moved(width, height, 128);
-    for (int32_t y = shift; y < height; ++y)
-        for (int32_t x = shift; x < width; ++x)
-            moved.at(x, y) = image.at(x - shift, y - shift);
-    return rgba_image(moved);
-}
-
-// The target as a region of its frame, in the crop's terms.
+// The target the procedure reports, as a region of its frame.
 crop_parameters region_of(const procedure_state &s) {
-    const double w = static_cast<double>(s.target_frame_width);
-    const double h = static_cast<double>(s.target_frame_height);
-    return {static_cast<float>(s.target_width / w), static_cast<float>(s.target_height / h),
-            static_cast<float>((s.target_center_x - s.target_width / 2) / w),
-            static_cast<float>((s.target_center_y - s.target_height / 2) / h), 1.0f};
-}
-
-float crop_distance(const crop_parameters &a, const crop_parameters &b) {
-    return std::max({std::fabs(a.crop_scale_x - b.crop_scale_x),
-                     std::fabs(a.crop_scale_y - b.crop_scale_y),
-                     std::fabs(a.crop_offset_x - b.crop_offset_x),
-                     std::fabs(a.crop_offset_y - b.crop_offset_y)});
+    return region_of(
+        crop_rect{static_cast<float>(s.target_center_x), static_cast<float>(s.target_center_y),
+                  static_cast<float>(s.target_width), static_cast<float>(s.target_height)},
+        static_cast<int32_t>(s.target_frame_width), static_cast<int32_t>(s.target_frame_height));
 }
 
 crop_parameters crop_of(const procedure_state &s) {
@@ -53,29 +34,8 @@ constexpr obs_key_combination_t ctrl_f6{INTERACT_CONTROL_KEY, OBS_KEY_F6};
 constexpr obs_key_combination_t shift_f7{INTERACT_SHIFT_KEY, OBS_KEY_F7};
 constexpr obs_key_combination_t shift_f8{INTERACT_SHIFT_KEY, OBS_KEY_F8};
 
-// The real filter from the loaded module on a camera-like source that the host shows.
-class Controls : public ::testing::Test {
+class Controls : public shown_filter {
 protected:
-    void SetUp() override {
-        obs_data_set_double(settings.get(), key_detect_fps, 30.0);
-        parent = create_push_source("controlled");
-        ASSERT_NE(parent, nullptr);
-        obs_set_output_source(0, parent);
-    }
-    void TearDown() override {
-        obs_set_output_source(0, nullptr);
-        obs_source_filter_remove(parent, filter);
-        obs_source_release(filter);
-        obs_source_release(parent);
-        obs_wait_for_destroy_queue();
-    }
-    void add_filter() {
-        filter = obs_source_create_private(filter_source_id, "controlled zoom", settings.get());
-        ASSERT_NE(filter, nullptr);
-        obs_source_filter_add(parent, filter);
-    }
-    void show(const rgba_image &picture) { host_frame(VIDEO_FORMAT_BGRA, picture).push_to(parent); }
-    filter_state state() const { return read_filter_state(*instance_of(filter)); }
     procedure_state proc() const {
         procedure_state s;
         EXPECT_TRUE(call_state_procedure(filter, s));
@@ -98,18 +58,13 @@ protected:
             return s.target_valid && crop_distance(crop_of(s), region_of(s)) < 1e-5f;
         });
     }
-    bool press(obs_key_combination_t keys) { return press_keys(keys); }
-
-    data_ptr settings = default_settings();
-    obs_source_t *parent = nullptr;
-    obs_source_t *filter = nullptr;
 };
 
 // Each output is set with its declared type: the host's getters match by name and byte size
 // only, so an int set for a float output would reach a script as garbage.
 TEST_F(Controls, TheProcedureSetsEveryDeclaredOutputWithItsType) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
-    show(scene(tag_scene::pair, 640, 360));
+    show(shifted_scene(tag_scene::pair, 640, 360));
     ASSERT_TRUE(settles_on_target());
     decl_info info{};
     ASSERT_TRUE(parse_decl_string(&info, state_procedure_decl));
@@ -150,89 +105,31 @@ TEST_F(Controls, TheProcedureSetsEveryDeclaredOutputWithItsType) {
     calldata_free(&cd);
 }
 
-// What the procedure reports after each picture, against what the test expects of it and what
-// the filter published. Hiding is on, so that "visible" tells.
-TEST_F(Controls, TheProcedureReportsTargetCropVisibilityMarkersAndPasses) {
-    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
-    obs_data_set_double(settings.get(), key_follow_half_life_ms, 40.0);
-    ASSERT_NO_FATAL_FAILURE(add_filter());
-    const struct {
-        const char *name;
-        tag_scene shown;
-        bool a, b, target_valid, visible;
-    } steps[] = {
-        {.name = "pair",
-         .shown = tag_scene::pair,
-         .a = true,
-         .b = true,
-         .target_valid = true,
-         .visible = true},
-        // One marker after a pair: the target stays, the output hides.
-        {.name = "only B",
-         .shown = tag_scene::only_b,
-         .a = false,
-         .b = true,
-         .target_valid = true,
-         .visible = false},
-        {.name = "none",
-         .shown = tag_scene::empty,
-         .a = false,
-         .b = false,
-         .target_valid = false,
-         .visible = false},
-        {.name = "pair again",
-         .shown = tag_scene::pair,
-         .a = true,
-         .b = true,
-         .target_valid = true,
-         .visible = true},
-    };
-    for (const auto &step : steps) {
-        SCOPED_TRACE(step.name);
-        const uint64_t before = os_gettime_ns();
-        show(scene(step.shown, 640, 360));
-        procedure_state s = once_seen(step.a, step.b);
-        ASSERT_TRUE(wait_until([&] { return (s = proc()).visible == step.visible; }));
-        EXPECT_EQ(std::tuple(s.tag_a_seen, s.tag_b_seen, s.both_seen, s.target_valid),
-                  std::tuple(step.a, step.b, step.a && step.b, step.target_valid));
-        EXPECT_EQ(std::pair(s.frame_width, s.frame_height), std::pair(640ll, 360ll));
-        EXPECT_GT(s.last_pass_ns, static_cast<long long>(before));
-        EXPECT_LE(s.last_pass_ns, static_cast<long long>(os_gettime_ns()));
-        EXPECT_FALSE(s.following_paused || s.whole_picture);
-        const filter_state published = state();
-        if (step.target_valid) {
-            const crop_rect &t = published.status.target_rect;
-            EXPECT_EQ(
-                std::tuple(s.target_center_x, s.target_center_y, s.target_width, s.target_height),
-                std::tuple(static_cast<double>(t.center_x), static_cast<double>(t.center_y),
-                           static_cast<double>(t.width), static_cast<double>(t.height)));
-            expect_crop_of_drawn_pair(
-                {static_cast<float>(s.target_center_x), static_cast<float>(s.target_center_y),
-                 static_cast<float>(s.target_width), static_cast<float>(s.target_height)},
-                640, 360, 640, 360);
-            EXPECT_EQ(std::pair(s.target_frame_width, s.target_frame_height),
-                      std::pair(640ll, 360ll));
-            // The crop the filter draws is the one reported: on the target once it settled.
-            ASSERT_TRUE(settles_on_target());
-            const procedure_state settled = proc();
-            const crop_parameters drawn = state().crop;
-            EXPECT_LT(crop_distance(crop_of(settled), drawn), 1e-5f);
-            EXPECT_LT(crop_distance(drawn, region_of(settled)), 1e-5f);
-        } else {
-            // After the hold, the whole picture, and the procedure says so.
-            EXPECT_TRUE(wait_until(
-                [&] { return crop_distance(crop_of(proc()), identity_crop()) < 1e-3f; }));
-        }
-    }
-}
-
-// Handlers of the markers signals, recording what came, on which thread, for which source.
+// While it lives, records the filter's markers signals (what came, on which thread, for which
+// source) and the host's graphics thread.
 struct signal_record {
     std::mutex mutex;
     std::vector<std::string> names;
     std::vector<std::thread::id> threads;
     std::vector<void *> sources;
+    std::thread::id graphics;
+    signal_handler_t *handler;
 
+    explicit signal_record(obs_source_t *filter) : handler(obs_source_get_signal_handler(filter)) {
+        obs_add_tick_callback(on_tick, this);
+        signal_handler_connect(handler, "markers_found", found, this);
+        signal_handler_connect(handler, "markers_lost", lost, this);
+    }
+    ~signal_record() {
+        signal_handler_disconnect(handler, "markers_found", found, this);
+        signal_handler_disconnect(handler, "markers_lost", lost, this);
+        obs_remove_tick_callback(on_tick, this);
+    }
+    static void on_tick(void *data, float) {
+        auto *self = static_cast<signal_record *>(data);
+        std::lock_guard lock(self->mutex);
+        self->graphics = std::this_thread::get_id();
+    }
     static void found(void *data, calldata_t *cd) {
         static_cast<signal_record *>(data)->add("markers_found", cd);
     }
@@ -247,64 +144,85 @@ struct signal_record {
     }
 };
 
-struct graphics_thread {
-    std::mutex mutex;
-    std::thread::id id;
-    static void on_tick(void *data, float) {
-        auto *self = static_cast<graphics_thread *>(data);
-        std::lock_guard lock(self->mutex);
-        self->id = std::this_thread::get_id();
-    }
-};
-
-// "Both seen" goes on, stays on for a moved pair, off with one marker, stays off without any,
-// and on again: three signals, each once, from the host's graphics thread, never the worker.
-TEST_F(Controls, MarkersSignalsComeOncePerChangeOnTheGraphicsThread) {
+// What the procedure reports after each picture, against the drawn markers and what the filter
+// published (hiding on, so that "visible" tells); and the markers signals: "both seen" goes on,
+// stays on for a moved pair, off with one marker, stays off without any, and on again: three
+// signals, each once, from the host's graphics thread, never the worker.
+TEST_F(Controls, TheProcedureAndTheSignalsReportWhatEachPassSaw) {
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
+    obs_data_set_double(settings.get(), key_follow_half_life_ms, 40.0);
     ASSERT_NO_FATAL_FAILURE(add_filter());
-    graphics_thread graphics;
-    obs_add_tick_callback(graphics_thread::on_tick, &graphics);
-    signal_record record;
-    signal_handler_t *handler = obs_source_get_signal_handler(filter);
-    signal_handler_connect(handler, "markers_found", signal_record::found, &record);
-    signal_handler_connect(handler, "markers_lost", signal_record::lost, &record);
+    signal_record record(filter);
     const struct {
         tag_scene shown;
-        int32_t shift;
-        bool a, b;
+        int32_t shift = 0;
+        bool a, b, target_valid;
     } steps[] = {
-        {.shown = tag_scene::pair, .shift = 0, .a = true, .b = true},
-        {.shown = tag_scene::pair, .shift = 16, .a = true, .b = true},
-        {.shown = tag_scene::only_b, .shift = 0, .a = false, .b = true},
-        {.shown = tag_scene::empty, .shift = 0, .a = false, .b = false},
-        {.shown = tag_scene::only_b, .shift = 0, .a = false, .b = true},
-        {.shown = tag_scene::pair, .shift = 0, .a = true, .b = true},
+        {.shown = tag_scene::pair, .a = true, .b = true, .target_valid = true},
+        {.shown = tag_scene::pair, .shift = 16, .a = true, .b = true, .target_valid = true},
+        // One marker after a pair: the target stays, the output hides.
+        {.shown = tag_scene::only_b, .a = false, .b = true, .target_valid = true},
+        {.shown = tag_scene::empty, .a = false, .b = false, .target_valid = false},
+        {.shown = tag_scene::only_b, .a = false, .b = true, .target_valid = false},
+        {.shown = tag_scene::pair, .a = true, .b = true, .target_valid = true},
     };
     double target_x = 0;
+    crop_rect held{};
     for (const auto &step : steps) {
-        show(scene(step.shown, 640, 360, step.shift));
+        SCOPED_TRACE(static_cast<int>(step.shown));
+        const uint64_t before = os_gettime_ns();
+        show(shifted_scene(step.shown, 640, 360, step.shift));
         procedure_state s = once_seen(step.a, step.b);
         // The moved pair sees what the pair saw: it has been seen once its target moved.
         if (step.shift) {
             ASSERT_TRUE(wait_until([&] { return (s = proc()).target_center_x > target_x + 8; }));
         }
         target_x = s.target_center_x;
-        EXPECT_EQ(s.both_seen, step.a && step.b);
-        ASSERT_TRUE(wait_for_host_frames(3)) << "the tick after the pass";
+        const bool both = step.a && step.b;
+        ASSERT_TRUE(wait_until([&] { return (s = proc()).visible == both; }));
+        EXPECT_EQ(std::tuple(s.tag_a_seen, s.tag_b_seen, s.both_seen, s.target_valid),
+                  std::tuple(step.a, step.b, both, step.target_valid));
+        EXPECT_EQ(std::pair(s.frame_width, s.frame_height), std::pair(640ll, 360ll));
+        EXPECT_GT(s.last_pass_ns, static_cast<long long>(before));
+        EXPECT_LE(s.last_pass_ns, static_cast<long long>(os_gettime_ns()));
+        EXPECT_FALSE(s.following_paused || s.whole_picture);
+        const filter_state published = state();
+        if (step.target_valid) {
+            const crop_rect &t = published.status.target_rect;
+            EXPECT_EQ(
+                std::tuple(s.target_center_x, s.target_center_y, s.target_width, s.target_height),
+                std::tuple(static_cast<double>(t.center_x), static_cast<double>(t.center_y),
+                           static_cast<double>(t.width), static_cast<double>(t.height)));
+            if (step.shown == tag_scene::pair && !step.shift)
+                expect_crop_of_drawn_pair(t, 640, 360, 640, 360);
+            if (step.shown == tag_scene::only_b) {
+                EXPECT_EQ(std::memcmp(&t, &held, sizeof t), 0) << "the target stays";
+            }
+            held = t;
+            EXPECT_EQ(std::pair(s.target_frame_width, s.target_frame_height),
+                      std::pair(640ll, 360ll));
+            // The crop the filter draws is the one reported: on the target once it settled.
+            ASSERT_TRUE(settles_on_target());
+            const procedure_state settled = proc();
+            const crop_parameters drawn = state().crop;
+            EXPECT_LT(crop_distance(crop_of(settled), drawn), 1e-5f);
+            EXPECT_LT(crop_distance(drawn, region_of(settled)), 1e-5f);
+        } else {
+            // After the hold, the whole picture, and the procedure says so.
+            EXPECT_TRUE(wait_until(
+                [&] { return crop_distance(crop_of(proc()), identity_crop()) < 1e-3f; }));
+        }
     }
-    signal_handler_disconnect(handler, "markers_found", signal_record::found, &record);
-    signal_handler_disconnect(handler, "markers_lost", signal_record::lost, &record);
-    obs_remove_tick_callback(graphics_thread::on_tick, &graphics);
     std::lock_guard lock(record.mutex);
     EXPECT_EQ(record.names,
               (std::vector<std::string>{"markers_found", "markers_lost", "markers_found"}));
     for (size_t i = 0; i < record.names.size(); ++i) {
-        EXPECT_EQ(record.threads[i], graphics.id) << i;
+        EXPECT_EQ(record.threads[i], record.graphics) << i;
         EXPECT_EQ(record.sources[i], filter) << i;
     }
 }
 
-// The two pairs, listed under the filter as the host's settings show them, in the user's
-// language, each half naming its partner; none is the parent's.
+// Two pairs under the filter, in the user's language, each half naming its partner.
 TEST_F(Controls, TwoHotkeyPairsAreListedUnderTheFilter) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     std::vector<source_hotkey> keys = hotkeys_of(filter);
@@ -327,21 +245,20 @@ TEST_F(Controls, TwoHotkeyPairsAreListedUnderTheFilter) {
     EXPECT_TRUE(hotkeys_of(parent).empty());
 }
 
-// Pause, pressed as a user presses it: the published target moves on with the markers, the crop
-// stays; resumed, it follows again. Binding both halves to one key makes a toggle.
+// Paused, the target moves on with the markers and the crop stays; one key for both is a toggle.
 TEST_F(Controls, PauseHoldsTheCropWhileTheMarkersMove) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     bind_hotkey(filter, hotkey_pause_following, ctrl_f5);
     bind_hotkey(filter, hotkey_resume_following, ctrl_f6);
-    show(scene(tag_scene::pair, 640, 360));
+    show(shifted_scene(tag_scene::pair, 640, 360));
     ASSERT_TRUE(settles_on_target());
     const procedure_state first = proc();
-    ASSERT_TRUE(press(ctrl_f5));
+    ASSERT_TRUE(press_keys(ctrl_f5));
     EXPECT_TRUE(proc().following_paused);
     ASSERT_TRUE(wait_for_host_frames(2));
     const crop_parameters held = state().crop;
 
-    show(scene(tag_scene::pair, 640, 360, 24));
+    show(shifted_scene(tag_scene::pair, 640, 360, 24));
     ASSERT_TRUE(wait_until([&] { return proc().target_center_x > first.target_center_x + 20; }))
         << "the target did not move with the markers";
     ASSERT_TRUE(wait_for_host_frames(10));
@@ -349,7 +266,7 @@ TEST_F(Controls, PauseHoldsTheCropWhileTheMarkersMove) {
     EXPECT_TRUE(paused.following_paused);
     EXPECT_EQ(crop_distance(crop_of(paused), held), 0.0f) << "the crop moved while paused";
 
-    ASSERT_TRUE(press(ctrl_f6));
+    ASSERT_TRUE(press_keys(ctrl_f6));
     EXPECT_FALSE(proc().following_paused);
     ASSERT_TRUE(settles_on_target()) << "resumed, the crop did not follow";
     EXPECT_GT(crop_distance(state().crop, held), 0.02f);
@@ -357,25 +274,24 @@ TEST_F(Controls, PauseHoldsTheCropWhileTheMarkersMove) {
     bind_hotkey(filter, hotkey_pause_following, shift_f7);
     bind_hotkey(filter, hotkey_resume_following, shift_f7);
     for (const bool paused_now : {true, false, true, false}) {
-        ASSERT_TRUE(press(shift_f7));
+        ASSERT_TRUE(press_keys(shift_f7));
         EXPECT_EQ(proc().following_paused, paused_now) << "one key for both halves toggles";
     }
 }
 
-// Whole picture on: the crop eases out to the whole frame over many frames, widening at each;
-// off: it eases back to the target the same way.
+// Whole picture on eases out to the whole frame over many frames, off eases back.
 TEST_F(Controls, WholePictureEasesOutAndBack) {
     ASSERT_NO_FATAL_FAILURE(add_filter());
     bind_hotkey(filter, hotkey_whole_picture_on, shift_f7);
     bind_hotkey(filter, hotkey_whole_picture_off, shift_f8);
-    show(scene(tag_scene::pair, 640, 360));
+    show(shifted_scene(tag_scene::pair, 640, 360));
     ASSERT_TRUE(settles_on_target());
     const crop_parameters target = region_of(proc());
     for (const auto &[keys, wanted, whole] :
          {std::tuple{shift_f7, identity_crop(), true}, std::tuple{shift_f8, target, false}}) {
         SCOPED_TRACE(whole ? "out" : "back");
         const crop_parameters goal = wanted;
-        ASSERT_TRUE(press(keys));
+        ASSERT_TRUE(press_keys(keys));
         EXPECT_EQ(proc().whole_picture, whole);
         std::vector<float> widths; // one per host frame while the crop moves
         ASSERT_TRUE(wait_until(
@@ -393,8 +309,7 @@ TEST_F(Controls, WholePictureEasesOutAndBack) {
     }
 }
 
-// Bindings go with the parent when the host saves it, and come back with it, driving the new
-// instance, though the filter saves nothing itself.
+// Bindings are saved with the parent and drive the loaded instance; the filter saves nothing.
 TEST(ControlsSaved, HotkeyBindingsSurviveSaveAndLoadOfTheSource) {
     const obs_key_combination_t pause{INTERACT_CONTROL_KEY, OBS_KEY_F9};
     const obs_key_combination_t whole{INTERACT_SHIFT_KEY | INTERACT_ALT_KEY, OBS_KEY_F10};
@@ -430,78 +345,28 @@ TEST(ControlsSaved, HotkeyBindingsSurviveSaveAndLoadOfTheSource) {
     ASSERT_NE(camera, nullptr);
     obs_source_t *zoom = obs_source_get_filter_by_name(camera, "saved zoom");
     ASSERT_NE(zoom, nullptr);
-    const struct {
-        const char *name;
-        std::vector<obs_key_combination_t> bound;
-    } rows[] = {
-        {hotkey_pause_following, {pause}},
-        {hotkey_resume_following, {}},
-        {hotkey_whole_picture_on, {whole}},
-        {hotkey_whole_picture_off, {}},
-    };
-    for (const auto &row : rows) {
-        const std::vector<obs_key_combination_t> found = bindings_of(hotkey_named(zoom, row.name));
-        ASSERT_EQ(found.size(), row.bound.size()) << row.name;
-        for (size_t i = 0; i < found.size(); ++i)
-            EXPECT_EQ(std::pair(found[i].modifiers, found[i].key),
-                      std::pair(row.bound[i].modifiers, row.bound[i].key))
-                << row.name;
-    }
+    EXPECT_TRUE(bindings_of(hotkey_named(zoom, hotkey_resume_following)).empty());
+    EXPECT_TRUE(bindings_of(hotkey_named(zoom, hotkey_whole_picture_off)).empty());
     procedure_state s;
     ASSERT_TRUE(press_keys(pause));
     ASSERT_TRUE(press_keys(whole));
     ASSERT_TRUE(call_state_procedure(zoom, s));
-    EXPECT_TRUE(s.following_paused && s.whole_picture) << "the loaded bindings drive the filter";
+    EXPECT_TRUE(s.following_paused && s.whole_picture) << "each loaded binding drives its half";
     obs_source_filter_remove(camera, zoom);
     obs_source_release(zoom);
     release_public_source(camera);
     obs_wait_for_destroy_queue();
 }
 
-// A black square framed in white, drawn between the pair's markers.
-void draw_square(rgba_image &picture, int32_t cx, int32_t cy, int32_t side) {
-    const int32_t frame = 6, half = side / 2 + frame;
-    for (int32_t y = cy - half; y < cy + half; ++y)
-        for (int32_t x = cx - half; x < cx + half; ++x) {
-            const bool inside =
-                std::abs(x - cx + 0.5) < side / 2.0 && std::abs(y - cy + 0.5) < side / 2.0;
-            uint8_t *p = picture.at(x, y);
-            p[0] = p[1] = p[2] = inside ? 0 : 255;
-        }
-}
-
-// Width over height of the dark run through (x, y) of the drawn output.
-double dark_run_aspect(const rgba_image &drawn, int32_t x, int32_t y) {
-    const auto dark = [&](int32_t px, int32_t py) {
-        return px >= 0 && py >= 0 && px < drawn.width && py < drawn.height &&
-               drawn.at(px, py)[1] < 128;
-    };
-    int32_t left = x, right = x, top = y, bottom = y;
-    while (dark(left - 1, y))
-        --left;
-    while (dark(right + 1, y))
-        ++right;
-    while (dark(x, top - 1))
-        --top;
-    while (dark(x, bottom + 1))
-        ++bottom;
-    return static_cast<double>(right - left + 1) / static_cast<double>(bottom - top + 1);
-}
-
-// A 4:3 source on the 16:9 canvas. Shaped like the canvas (the default), the crop is 16:9 and
-// drawn at the source's 4:3 size, so a square comes out squeezed to 3/4 of its width; shaped
-// like the source, it is 4:3 and the square stays square.
+// A 4:3 source on the 16:9 canvas: the crop is shaped like the canvas by default, like the source
+// when asked, and drawn as the procedure reports it (shaped like the canvas, drawn at the source's
+// size, it squeezes the picture).
 TEST_F(Controls, TheSourceShapeGivesAnUndistortedCropOnAnotherCanvasShape) {
     const struct {
         crop_shape_kind shape;
-        double aspect, squeeze;
-    } rows[] = {
-        {crop_shape_kind::canvas, 16.0 / 9.0, 0.75},
-        {crop_shape_kind::source, 4.0 / 3.0, 1.0},
-    };
-    rgba_image picture = scene(tag_scene::pair, 640, 480);
-    constexpr int32_t square_x = 315, square_y = 192;
-    draw_square(picture, square_x, square_y, 40);
+        double aspect;
+    } rows[] = {{crop_shape_kind::canvas, 16.0 / 9.0}, {crop_shape_kind::source, 4.0 / 3.0}};
+    const rgba_image picture = shifted_scene(tag_scene::pair, 640, 480);
     for (const auto &row : rows) {
         SCOPED_TRACE(static_cast<int>(row.shape));
         obs_data_set_int(settings.get(), key_crop_shape, static_cast<long long>(row.shape));
@@ -511,17 +376,9 @@ TEST_F(Controls, TheSourceShapeGivesAnUndistortedCropOnAnotherCanvasShape) {
         const procedure_state s = proc();
         EXPECT_NEAR(s.target_width / s.target_height, row.aspect, 0.02);
         EXPECT_NEAR(s.crop_scale_x / s.crop_scale_y * 640.0 / 480.0, row.aspect, 0.02);
-        const rgba_image drawn = render_source(parent);
-        ASSERT_EQ(std::pair(drawn.width, drawn.height), std::pair(640, 480));
-        // Where the square's centre lands in the output.
-        const auto out_x =
-            static_cast<int32_t>((square_x / 640.0 - s.crop_offset_x) / s.crop_scale_x * 640.0);
-        const auto out_y =
-            static_cast<int32_t>((square_y / 480.0 - s.crop_offset_y) / s.crop_scale_y * 480.0);
-        EXPECT_NEAR(dark_run_aspect(drawn, out_x, out_y), row.squeeze, 0.04);
-        obs_source_filter_remove(parent, filter);
-        obs_source_release(filter);
-        filter = nullptr;
+        // Sampled bilinearly: a few levels at sharp edges.
+        EXPECT_LE(worst_difference(render_source(parent), crop_reference(picture, crop_of(s))), 3);
+        remove_filter();
     }
 }
 

@@ -8,6 +8,16 @@
 
 namespace {
 
+// A shipped effect with a name replaced throughout.
+std::string shipped_effect(const std::string &name, const std::string &from, const char *to) {
+    std::stringstream shipped;
+    shipped << std::ifstream(PINVALER_DATA_DIR "/effects/" + name + ".effect").rdbuf();
+    std::string text = shipped.str();
+    for (size_t at; (at = text.find(from)) != std::string::npos;)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 TEST(FilterLifecycle, CreatedAndDestroyedThroughTheHostOrRightAwayLeavesNothing) {
     // The host keeps every effect file it loaded, and its first source of a type leaves lasting
     // records: made once beforehand, they stay out of the counts.
@@ -37,12 +47,8 @@ TEST(FilterLifecycle, CreatedAndDestroyedThroughTheHostOrRightAwayLeavesNothing)
 }
 
 TEST(FilterLifecycle, CreateFailsCleanlyOnABadEffect) {
-    // The shipped effect with its `visibility` parameter renamed still compiles.
-    std::stringstream shipped;
-    shipped << std::ifstream(PINVALER_DATA_DIR "/effects/pinvaler.effect").rdbuf();
-    std::string no_visibility = shipped.str();
-    for (size_t at; (at = no_visibility.find("visibility")) != std::string::npos;)
-        no_visibility.replace(at, 10, "brightness");
+    // Still compiles.
+    const std::string no_visibility = shipped_effect("pinvaler", "visibility", "brightness");
     // Each case's error lines; "@" stands for the effect file's path, "..." for the loader's text.
     const std::pair<const char *, std::string> cases[] = {
         {nullptr, "Pinvale: crop effect is missing from plugin resources\n"},
@@ -97,19 +103,11 @@ TEST(FilterLifecycle, DetachedFilterIsDrawnAsNothingWithoutHarm) {
     obs_wait_for_destroy_queue();
 }
 
-} // namespace
-
-namespace {
-
 // The GPU intake is an addition: without a usable luma effect, create still succeeds, says so
 // once, raw frames are still tracked, and a source without them is shown whole, even while
 // hiding, with a warning naming why.
 TEST(FilterLifecycle, CreateSucceedsWithoutTheLumaEffect) {
-    std::stringstream shipped;
-    shipped << std::ifstream(PINVALER_DATA_DIR "/effects/luma.effect").rdbuf();
-    std::string no_width = shipped.str();
-    for (size_t at; (at = no_width.find("luma_width")) != std::string::npos;)
-        no_width.replace(at, 10, "luma_depth");
+    const std::string no_width = shipped_effect("luma", "luma_width", "luma_depth");
     const std::pair<const char *, const char *> cases[] = {
         {nullptr, "Pinvale: luma effect is missing from plugin resources; only sources with "
                   "readable raw frames can be tracked"},

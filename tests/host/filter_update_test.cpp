@@ -1,12 +1,11 @@
 // Update reading the host's settings, normalising them and applying them.
 #include "host_harness.h"
 
-#include <cstring>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <gtest/gtest.h>
+#include <cstring>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -14,10 +13,44 @@
 
 namespace {
 
-TEST(FilterUpdate, SwitchesTheFamilyBothWaysAndResetsTrackingWhenTheMarkersOrTrackingChange) {
+using namespace std::chrono_literals;
+
+// The detector as the worker reads it: its configuration with the one family registered, and
+// the family held and the one registered.
+struct detector_view {
+    std::string configuration;
+    const apriltag_family_t *held, *registered;
+};
+
+detector_view view_detector(filter_instance &instance) {
+    std::lock_guard lock(instance.detector.mutex);
+    const apriltag_detector_t &d = *instance.detector.detector;
+    apriltag_family_t *registered = nullptr;
+    if (zarray_size(d.tag_families) == 1)
+        zarray_get(d.tag_families, 0, &registered);
+    std::ostringstream out;
+    out << "threads " << d.nthreads << " decimate " << d.quad_decimate << " sigma " << d.quad_sigma
+        << " refine " << d.refine_edges << " sharpening " << d.decode_sharpening << " debug "
+        << d.debug << " deglitch " << d.qtp.deglitch << " cluster " << d.qtp.min_cluster_pixels
+        << " maxima " << d.qtp.max_nmaxima << " cos " << d.qtp.cos_critical_rad << " mse "
+        << d.qtp.max_line_fit_mse << " contrast " << d.qtp.min_white_black_diff << " family "
+        << (registered ? registered->name : "none");
+    return {out.str(), instance.detector.family.get(), registered};
+}
+
+// Tracking resets when the markers or tracking change; a family switch, and only that, installs
+// the new family at the worker's next pass over the fixed configuration (the library's defaults
+// overridden, threads by the cores); corrected ids are written back.
+TEST(FilterUpdate, AppliesEachEditAndSwitchesTheFamilyBothWays) {
     data_ptr settings = default_settings();
     instance_ptr instance = create_instance(settings.get());
     ASSERT_NE(instance, nullptr);
+    std::ostringstream fixed;
+    fixed << "threads " << detector_thread_count(os_get_physical_cores(), os_get_logical_cores())
+          << " decimate 1 sigma 0 refine 0 sharpening 0.25 debug 0 deglitch 0 cluster 5 maxima 10 "
+          << "cos " << std::cos(10.0f * static_cast<float>(M_PI) / 180)
+          << " mse 10 contrast 5 family ";
+    EXPECT_EQ(view_detector(*instance).configuration, fixed.str() + "tag16h5");
     // The panel's lists store integers, also where numbers with a fraction are read.
     const std::pair<const char *, bool> steps[] = {
         {R"({"padding": 8, "detect_fps": 10})", false},
@@ -29,87 +62,35 @@ TEST(FilterUpdate, SwitchesTheFamilyBothWaysAndResetsTrackingWhenTheMarkersOrTra
         {R"({"tag_family": 1})", true},
         {R"({"tag_family": 0})", true},
     };
-    // The family the detector holds and the one registered in it, read as the worker reads them.
-    const auto families = [&] {
-        std::lock_guard lock(instance->detector.mutex);
-        apriltag_family_t *registered = nullptr;
-        const apriltag_detector_t &detector = *instance->detector.detector;
-        if (zarray_size(detector.tag_families) == 1)
-            zarray_get(detector.tag_families, 0, &registered);
-        return std::pair<const apriltag_family_t *, const apriltag_family_t *>(
-            instance->detector.family.get(), registered);
-    };
     for (const auto &[json, cleared] : steps) {
+        SCOPED_TRACE(json);
         {
             std::lock_guard lock(instance->tracking.mutex);
             instance->tracking.status.both_tags_seen = true;
         }
-        const apriltag_family_t *family_before = families().first;
+        const apriltag_family_t *family_before = view_detector(*instance).held;
         obs_data_apply(settings.get(), data_ptr(obs_data_create_from_json(json)).get());
         filter_update(instance.get(), settings.get());
-        // A new family waits for the worker's next pass.
         instance->detect_event.signal();
         ASSERT_TRUE(wait_until([&] { return !read_filter_state(*instance).family_pending; }));
         const filter_state state = read_filter_state(*instance);
-        EXPECT_EQ(state.status.both_tags_seen, !cleared) << json;
+        EXPECT_EQ(state.status.both_tags_seen, !cleared);
         const bool circle = state.settings.tag_family == tag_family_kind::circle21h7;
-        const auto [family, registered] = families();
-        EXPECT_EQ(family != family_before, std::strstr(json, "family") != nullptr) << json;
-        EXPECT_STREQ(family->name, circle ? "tagCircle21h7" : "tag16h5");
-        EXPECT_EQ(registered, family);
-        const settings_snapshot &now = state.settings;
+        const detector_view now = view_detector(*instance);
+        EXPECT_EQ(now.held != family_before, std::strstr(json, "family") != nullptr);
+        EXPECT_EQ(now.configuration, fixed.str() + (circle ? "tagCircle21h7" : "tag16h5"));
+        EXPECT_STREQ(now.held->name, circle ? "tagCircle21h7" : "tag16h5");
+        EXPECT_EQ(now.registered, now.held);
         EXPECT_EQ(std::tuple(obs_data_get_int(settings.get(), key_tag_id_a),
                              obs_data_get_int(settings.get(), key_tag_id_b)),
-                  std::tuple(now.tag_id_a, 1 - now.tag_id_a))
-            << json << ": the corrected ids are written back";
+                  std::tuple(state.settings.tag_id_a, 1 - state.settings.tag_id_a));
     }
     const settings_snapshot last = read_filter_state(*instance).settings;
     EXPECT_EQ(std::tuple(last.padding, last.detect_fps), std::tuple(8.0f, 10.0f));
     filter_update(nullptr, settings.get());
 }
 
-} // namespace
-
-namespace {
-
-using namespace std::chrono_literals;
-
-// The detector as created and after a family switch: the fixed configuration over the
-// library's defaults, the thread count by the cores, one family registered.
-TEST(FilterUpdate, DetectorKeepsItsFixedConfigurationAcrossAFamilySwitch) {
-    data_ptr settings = default_settings();
-    instance_ptr instance = create_instance(settings.get());
-    ASSERT_NE(instance, nullptr);
-    const int32_t threads = detector_thread_count(os_get_physical_cores(), os_get_logical_cores());
-    const auto configuration = [&] {
-        std::lock_guard lock(instance->detector.mutex);
-        const apriltag_detector_t &d = *instance->detector.detector;
-        apriltag_family_t *registered = nullptr;
-        if (zarray_size(d.tag_families) == 1)
-            zarray_get(d.tag_families, 0, &registered);
-        std::ostringstream out;
-        out << "threads " << d.nthreads << " decimate " << d.quad_decimate << " sigma "
-            << d.quad_sigma << " refine " << d.refine_edges << " sharpening " << d.decode_sharpening
-            << " debug " << d.debug << " deglitch " << d.qtp.deglitch << " cluster "
-            << d.qtp.min_cluster_pixels << " maxima " << d.qtp.max_nmaxima << " cos "
-            << d.qtp.cos_critical_rad << " mse " << d.qtp.max_line_fit_mse << " contrast "
-            << d.qtp.min_white_black_diff << " family " << (registered ? registered->name : "none");
-        return out.str();
-    };
-    std::ostringstream want;
-    want << "threads " << threads << " decimate 1 sigma 0 refine 0 sharpening 0.25 debug 0 "
-         << "deglitch 0 cluster 5 maxima 10 cos "
-         << std::cos(10.0f * static_cast<float>(M_PI) / 180) << " mse 10 contrast 5 family ";
-    EXPECT_EQ(configuration(), want.str() + "tag16h5");
-    obs_data_set_int(settings.get(), key_tag_family, 1);
-    filter_update(instance.get(), settings.get());
-    instance->detect_event.signal(); // the worker installs the new family at its next pass
-    ASSERT_TRUE(wait_until([&] { return !read_filter_state(*instance).family_pending; }));
-    EXPECT_EQ(configuration(), want.str() + "tagCircle21h7");
-}
-
-// A family switch the worker never picked up is freed with the instance (the sanitizer build
-// watches the detector library's own allocations).
+// A family switch the worker never picked up is freed with the instance.
 TEST(FilterUpdate, DestroyFreesAPendingFamily) {
     data_ptr settings = default_settings();
     create_instance(settings.get()); // the host's first effect load stays cached
@@ -130,10 +111,8 @@ TEST(FilterUpdate, DestroyFreesAPendingFamily) {
     EXPECT_EQ(bnum_allocs(), allocs);
 }
 
-// The host's graphics thread, timed from its tick callback. Edits go in from the callback (the
-// host's settings objects are unlocked), every ninth frame, about every 300 ms; the host runs the
-// deferred update in the same frame's source ticks, so the gap to the next callback is the frame
-// that carried the update.
+// Edits go in from the tick callback (settings objects are unlocked) every ninth frame; the host
+// runs the deferred update in the same frame, so the gap to the next callback is that frame.
 struct tick_watch {
     static void on_tick(void *param, float) {
         auto *self = static_cast<tick_watch *>(param);
@@ -180,10 +159,8 @@ struct tick_watch {
     std::vector<uint64_t> gaps;
 };
 
-// Family switches while long detections run hold up the host's frames no more than other edits
-// do. Medians: a frame's own length swings with whatever else the machine runs, while an update
-// that waits for the detection under way holds up every frame it lands in, by about half a
-// detection.
+// Family switches during long detections hold up the host's frames no more than other edits.
+// Medians: an update that waited would hold up every frame it lands in by half a detection.
 TEST(FilterUpdate, AFamilySwitchNeverWaitsForADetection) {
     data_ptr settings = default_settings();
     obs_data_set_int(settings.get(), key_detect_width, 1920);
@@ -192,8 +169,7 @@ TEST(FilterUpdate, AFamilySwitchNeverWaitsForADetection) {
     tick_watch watch;
     watch.filter = obs_source_create_private("pinvaler_filter", "stall", settings.get());
     obs_source_filter_add(parent, watch.filter);
-    // Shown, so that its frames reach the filter, but drawn nowhere: what the graphics thread
-    // spends is the filter's and the host's ticks.
+    // Shown, so that frames reach the filter, but drawn nowhere: only ticks cost the frame.
     obs_source_inc_showing(parent);
     // A large textured picture with markers: each detection of it takes long.
     const host_frame frame(VIDEO_FORMAT_Y800,

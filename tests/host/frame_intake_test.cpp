@@ -1,14 +1,9 @@
-// Frames no filter should have to see: every format value, sizes of zero and
-// of 2^31 and more, missing planes, short pitches and huge widths. Each must
-// come back unchanged, warn once in the filter's life (a format the luma
-// reader does not take instead hands the source to the GPU intake, with an
-// info line naming it), and leave tracking to resume on the next good frame. Rows `laid_out` are
-// laid out as the host lays out the copies it hands to filters (libobs 29 gives format values 0 and
-// 22 up no planes); the host never hands on the others (it copies every frame with its own pitch,
-// crashes on a null plane, and wraps its 32-bit size sums or copies gigabytes for sizes of 2^31 and
-// up), so they are made as the row says, over a plane of the row's bytes (the sanitizers watch
-// reads past it). The stress test pushes every format value through the real host too; the
-// conversion's own limits past 32-bit offsets are the unit tests'.
+// Frames no filter should have to see: every format value, sizes of zero and of 2^31 and more,
+// missing planes, short pitches, huge widths. Each comes back unchanged, warns once in the
+// filter's life (an unread format hands the source to the GPU intake instead, saying so), and
+// tracking resumes on the next good frame. Rows `laid_out` are laid out as the host lays out its
+// copies; the host never hands on the others, made over a plane of the row's bytes so that the
+// sanitizers see reads past it.
 #include "host_harness.h"
 
 #include <algorithm>
@@ -113,8 +108,7 @@ bool comes_back_unchanged(filter_instance *instance, test_frame &frame) {
            std::equal(before.begin(), before.end(), sent->data[0]);
 }
 
-// Every frame due, and detection small enough to be quick; hiding, which an
-// unusable frame overrides.
+// Every frame due, detection quick; hiding, which an unusable frame overrides.
 instance_ptr eager_instance() {
     data_ptr settings = default_settings();
     obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
@@ -123,8 +117,8 @@ instance_ptr eager_instance() {
     return create_instance(settings.get());
 }
 
-// Each row's own filter meets its bad frame, a good one, and the bad one
-// again. Another filter meets every row's: one warning of each kind.
+// Each row's own filter meets its bad frame, a good one, and the bad one again. Another filter
+// meets every row's: one warning of each kind.
 TEST(BadInput, ComesBackUnchangedWarnsOnceAndTrackingResumes) {
     // A good frame with real markers, at the detection width.
     test_frame good{
@@ -193,10 +187,6 @@ TEST(FrameIntake, SteadyStateAllocatesNothing) {
         push_due();
     EXPECT_EQ(bnum_allocs(), before);
 }
-
-} // namespace
-
-namespace {
 
 TEST(EnsureDetectionFrame, ReusesAFittingBufferAndReplacesOthers) {
     const long allocs = bnum_allocs();

@@ -1,6 +1,5 @@
-// Which intake reads a source, as the host shows it, and the GPU intake's own conduct: once per
-// host frame however often the filter is drawn, nothing allocated per frame, nothing left when
-// the filter goes with pictures in flight. Its crops are the end-to-end tests'.
+// Which intake reads a source, and the GPU intake's own conduct. Its crops are the end-to-end
+// tests'.
 #include "host_harness.h"
 #include "intake/luma.h"
 
@@ -14,41 +13,30 @@ using namespace std::chrono_literals;
 
 const rgba_image grey_picture = tag_picture(tag_family_kind::tag16h5, tag_scene::empty, 320, 180);
 
-// A test source shown on the main output with the filter on it, all released in order.
+// A test source with the filter on it, shown on the main output unless asked otherwise.
 struct filtered_source {
-    obs_source_t *parent = nullptr;
-    obs_source_t *filter = nullptr;
-    bool shown = false;
+    obs_source_t *parent, *filter;
+    bool shown;
 
-    filtered_source(bool gpu, obs_data_t *settings, bool show = true) {
-        parent = gpu ? create_picture_source("intake", grey_picture) : create_push_source("intake");
-        filter = obs_source_create_private("pinvaler_filter", "intake", settings);
+    filtered_source(bool gpu, obs_data_t *settings, bool show = true)
+        : parent(gpu ? create_picture_source("intake", grey_picture)
+                     : create_push_source("intake")),
+          filter(obs_source_create_private("pinvaler_filter", "intake", settings)), shown(show) {
         obs_source_filter_add(parent, filter);
-        if (show)
-            set_shown(true);
+        if (shown)
+            obs_set_output_source(0, parent);
     }
     ~filtered_source() {
-        set_shown(false);
+        if (shown)
+            obs_set_output_source(0, nullptr);
         obs_source_filter_remove(parent, filter);
         obs_source_release(filter);
         obs_source_release(parent);
         obs_wait_for_destroy_queue();
     }
-    void set_shown(bool on) {
-        if (on != shown)
-            obs_set_output_source(0, on ? parent : nullptr);
-        shown = on;
-    }
     filter_instance *instance() const { return instance_of(filter); }
     filter_state state() const { return read_filter_state(*instance()); }
-    // The GPU intake's counts: pictures staged so far, and staged but not taken.
-    std::pair<uint64_t, int32_t> readback() const {
-        obs_enter_graphics();
-        const graphics_part &graphics = instance()->graphics;
-        const auto counts = std::pair(graphics.stages, graphics.readback.pending());
-        obs_leave_graphics();
-        return counts;
-    }
+    std::pair<uint64_t, int32_t> readback() const { return readback_counts(instance()); }
 };
 
 data_ptr settings_with(bool force, double detect_fps = 30.0) {
@@ -70,61 +58,40 @@ std::vector<std::string> intake_lines(size_t mark) {
 
 struct choice_row {
     const char *name;
-    bool gpu_source;
-    video_format format;
-    long long rotation;
-    bool force;
+    bool gpu_source = false;
+    video_format format = VIDEO_FORMAT_NONE;
+    long long rotation = 0;
+    bool force = false;
     intake_kind want;
     const char *line;
 };
 
-// Raw frames serve only in a format the luma reader takes, drawn as delivered, and when the user
-// did not ask otherwise; a 180-degree turn keeps the sizes and goes unseen. The line naming the
-// intake comes once.
+// Raw frames serve only when readable, drawn as delivered (a half turn goes unseen) and not
+// overridden by the user; the line naming the intake comes once.
 TEST(IntakeChoice, FollowsWhatTheHostShowsAndSaysWhichOnce) {
     const choice_row rows[] = {
         {.name = "GPU-drawn source",
          .gpu_source = true,
-         .format = VIDEO_FORMAT_NONE,
-         .rotation = 0,
-         .force = false,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (the source draws on the GPU and hands "
                  "over no raw frames)"},
         {.name = "BGRA frames",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_BGRA,
-         .rotation = 0,
-         .force = false,
          .want = intake_kind::raw_frames,
          .line = "Pinvale: reading the source's raw frames (BGRA, 320x180)"},
-        {.name = "P010 frames",
-         .gpu_source = false,
-         .format = VIDEO_FORMAT_P010,
-         .rotation = 0,
-         .force = false,
-         .want = intake_kind::drawn,
-         .line = "Pinvale: reading the picture as drawn (its raw frames are P010, which the "
-                 "filter does not read directly)"},
         {.name = "frames turned a quarter",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_NV12,
          .rotation = 270,
-         .force = false,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (its 320x180 raw frames are shown at "
                  "180x320, turned or resized)"},
         {.name = "frames turned upside down",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_NV12,
          .rotation = 180,
-         .force = false,
          .want = intake_kind::raw_frames,
          .line = "Pinvale: reading the source's raw frames (NV12, 320x180)"},
         {.name = "asked for by the setting",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_BGRA,
-         .rotation = 0,
          .force = true,
          .want = intake_kind::drawn,
          .line = "Pinvale: reading the picture as drawn (as its settings ask)"},
@@ -157,8 +124,7 @@ TEST(IntakeChoice, FollowsWhatTheHostShowsAndSaysWhichOnce) {
     }
 }
 
-// A picture in colour with every level of each channel somewhere, so that a wrong weight or a
-// channel read twice shows.
+// Every level of each channel somewhere, so that a wrong weight or a channel read twice shows.
 rgba_image colour_picture(int32_t width, int32_t height) {
     rgba_image picture(width, height);
     for (int32_t y = 0; y < height; ++y)
@@ -180,66 +146,40 @@ std::vector<uint8_t> cpu_luma(const rgba_image &picture) {
     return luma;
 }
 
-// The worker's input a few host frames after the picture changed: staged, and taken a frame
-// later.
+// The worker's input a few host frames after the picture changed (staged, and taken a frame
+// later), when it is of the picture shown at its size.
 std::vector<uint8_t> input_after_frames(filter_instance *instance, int32_t width, int32_t height) {
     if (!wait_for_host_frames(4))
         return {};
     std::lock_guard lock(instance->tracking.mutex);
     const detection_frame &input = instance->tracking.input_frame;
-    if (input.width != width || input.height != height)
+    if (input.width != width || input.height != height || input.source_width != width ||
+        input.source_height != height)
         return {};
     return {input.data.get(), input.data.get() + size_t(width) * height};
 }
 
-int largest_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    int worst = a.size() == b.size() ? 0 : 256;
-    for (size_t i = 0; worst < 256 && i < a.size(); ++i)
-        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
-    return worst;
-}
-
 // The picture as drawn reaches the worker as the raw-frame intake would hand the picture the
-// viewer sees: the same luma, to the level for 8-bit pictures, within the rounding of the tests'
-// YUV encoding for 10-bit frames (drawn with their sRGB encoding, as a scene shows them).
+// viewer sees (a turned camera's as shown, not as delivered): the same luma, to the level for
+// 8-bit pictures, within the rounding of the tests' YUV encoding for 10-bit frames.
 TEST(GpuIntake, HandsTheWorkerTheLumaOfThePictureShown) {
     const struct {
         const char *what;
-        bool gpu_source;
-        video_format format;
-        long long rotation;
+        bool gpu_source = false;
+        video_format format = VIDEO_FORMAT_NONE;
+        long long rotation = 0;
         int32_t width, height; // as shown
-        int tolerance;
+        int tolerance = 0;
     } rows[] = {
-        {.what = "GPU source",
-         .gpu_source = true,
-         .format = VIDEO_FORMAT_NONE,
-         .rotation = 0,
-         .width = 640,
-         .height = 360,
-         .tolerance = 0},
+        {.what = "GPU source", .gpu_source = true, .width = 640, .height = 360},
         // A width that is no multiple of four ends in a partial group of packed luma.
-        {.what = "GPU source, odd size",
-         .gpu_source = true,
-         .format = VIDEO_FORMAT_NONE,
-         .rotation = 0,
-         .width = 318,
-         .height = 179,
-         .tolerance = 0},
+        {.what = "GPU source, odd size", .gpu_source = true, .width = 318, .height = 179},
         {.what = "BGRA turned a quarter",
-         .gpu_source = false,
          .format = VIDEO_FORMAT_BGRA,
          .rotation = 90,
          .width = 180,
-         .height = 320,
-         .tolerance = 0},
-        {.what = "P010",
-         .gpu_source = false,
-         .format = VIDEO_FORMAT_P010,
-         .rotation = 0,
-         .width = 320,
-         .height = 180,
-         .tolerance = 1},
+         .height = 320},
+        {.what = "P010", .format = VIDEO_FORMAT_P010, .width = 320, .height = 180, .tolerance = 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -269,15 +209,14 @@ TEST(GpuIntake, HandsTheWorkerTheLumaOfThePictureShown) {
                 ASSERT_TRUE(wait_for_host_frames(2));
             }
         }
-        EXPECT_LE(largest_difference(input_after_frames(source.instance(), row.width, row.height),
-                                     cpu_luma(shown)),
+        EXPECT_LE(worst_difference(input_after_frames(source.instance(), row.width, row.height),
+                                   cpu_luma(shown)),
                   row.tolerance);
         EXPECT_EQ(source.state().intake, intake_kind::drawn);
     }
 }
 
-// A camera read as drawn is read once per frame it delivers, as the raw-frame intake would read
-// it, not again at every due time while it shows the same frame.
+// A camera read as drawn is read once per frame it delivers, not at every due time.
 TEST(GpuIntake, ReadsACameraOncePerFrame) {
     data_ptr settings = settings_with(false);
     filtered_source source(false, settings.get());
@@ -294,8 +233,7 @@ TEST(GpuIntake, ReadsACameraOncePerFrame) {
     EXPECT_TRUE(wait_until([&] { return source.readback().first == staged + 1; }));
 }
 
-// However often the filter is drawn, it stages one picture per host frame at most, even at a
-// detection rate above the host's.
+// One picture per host frame at most, however often drawn, even at a rate above the host's.
 TEST(GpuIntake, StagesAtMostOncePerHostFrame) {
     data_ptr settings = settings_with(false, 1000.0);
     filtered_source source(true, settings.get(), false);
@@ -313,9 +251,8 @@ TEST(GpuIntake, StagesAtMostOncePerHostFrame) {
     EXPECT_GE(stages, 6u) << "hardly anything staged in " << frames << " frames";
 }
 
-// Staging on every frame and taking the picture of the one before allocate nothing from the host
-// once the surfaces exist, and keep nothing either. The intake runs here inside the graphics
-// context, where the host's own frame work cannot allocate meanwhile.
+// Staging and taking allocate nothing once the surfaces exist; run inside the graphics context,
+// where the host's own frame work cannot allocate meanwhile.
 TEST(GpuIntake, SteadyStateAllocatesNothing) {
     data_ptr settings = settings_with(false);
     filtered_source source(true, settings.get(), false);
@@ -326,8 +263,7 @@ TEST(GpuIntake, SteadyStateAllocatesNothing) {
         ASSERT_TRUE(wait_for_host_frames(1));
         obs_enter_graphics();
         const long before = bnum_allocs();
-        // As the host runs them: the tick takes the picture of the frame before, the render
-        // stages this frame's.
+        // As the host runs them: the tick takes, the render stages.
         const uint64_t made = host_allocations_in([&] {
             take_drawn_picture(instance);
             intake_drawn_picture(instance);
@@ -342,8 +278,7 @@ TEST(GpuIntake, SteadyStateAllocatesNothing) {
     EXPECT_GE(source.state().input_sequence, 20u) << "the intake did not run";
 }
 
-// Destroyed while it stages a picture on every frame: one is staged and waits for the next
-// frame's tick nearly all the time. The surfaces, render targets and effect go with the filter.
+// Destroyed with a picture staged: surfaces, render targets and effect go with the filter.
 TEST(GpuIntake, DestroyedWithPicturesInFlightLeavesNothing) {
     obs_source_t *parent = create_picture_source("in flight", grey_picture);
     obs_set_output_source(0, parent);
@@ -353,20 +288,13 @@ TEST(GpuIntake, DestroyedWithPicturesInFlightLeavesNothing) {
         obs_source_t *filter =
             obs_source_create_private("pinvaler_filter", "in flight", settings.get());
         obs_source_filter_add(parent, filter);
-        const auto staged = [&] {
-            obs_enter_graphics();
-            const graphics_part &graphics = instance_of(filter)->graphics;
-            const std::pair counts(graphics.stages, graphics.readback.pending());
-            obs_leave_graphics();
-            return counts;
-        };
+        const auto staged = [&] { return readback_counts(instance_of(filter)); };
         EXPECT_TRUE(wait_until([&] { return staged().first >= 3; }));
         in_flight += staged().second > 0;
         obs_source_filter_remove(parent, filter);
         obs_source_release(filter);
     };
-    // The host keeps effect files and records of its first uses for good: a first round makes
-    // them.
+    // The host keeps effect files and records of first uses for good: a first round makes them.
     destroy_while_staging();
     wait_for_quiet_host();
     const long before = bnum_allocs();

@@ -131,6 +131,93 @@ rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, in
     return rgba_image(make_tag_scene(family, kind, width, height).image);
 }
 
+rgba_image shifted_scene(tag_scene kind, int32_t width, int32_t height, int32_t shift, bool colour,
+                         tag_family_kind family) {
+    const grey_image image = make_tag_scene(family, kind, width, height).image;
+    rgba_image picture(width, height);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t *p = picture.at(x, y);
+            p[0] = p[1] = p[2] = x >= shift && y >= shift ? image.at(x - shift, y - shift) : 128;
+            p[2] = colour ? static_cast<uint8_t>(255 - p[2]) : p[2];
+            p[3] = 255;
+        }
+    return picture;
+}
+
+crop_parameters region_of(const crop_rect &t, int32_t frame_width, int32_t frame_height) {
+    const float w = static_cast<float>(frame_width), h = static_cast<float>(frame_height);
+    return {t.width / w, t.height / h, (t.center_x - t.width / 2) / w,
+            (t.center_y - t.height / 2) / h, 1.0f};
+}
+
+float crop_distance(const crop_parameters &a, const crop_parameters &b) {
+    return std::max({std::fabs(a.crop_scale_x - b.crop_scale_x),
+                     std::fabs(a.crop_scale_y - b.crop_scale_y),
+                     std::fabs(a.crop_offset_x - b.crop_offset_x),
+                     std::fabs(a.crop_offset_y - b.crop_offset_y)});
+}
+
+bool crop_on_target(const filter_state &s, float within) {
+    const tracking_status &t = s.status;
+    return t.target_valid && t.target_frame_width > 0 &&
+           crop_distance(s.crop, region_of(t.target_rect, t.target_frame_width,
+                                           t.target_frame_height)) <= within;
+}
+
+int worst_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+    int worst = a.size() == b.size() ? 0 : 256;
+    for (size_t i = 0; worst < 256 && i < a.size(); ++i)
+        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
+    return worst;
+}
+
+int worst_difference(const rgba_image &a, const rgba_image &b) {
+    return a.width == b.width && a.height == b.height ? worst_difference(a.pixels, b.pixels) : 256;
+}
+
+std::pair<uint64_t, int32_t> readback_counts(filter_instance *instance) {
+    obs_enter_graphics();
+    const graphics_part &graphics = instance->graphics;
+    const auto counts = std::pair(graphics.stages, graphics.readback.pending());
+    obs_leave_graphics();
+    return counts;
+}
+
+void shown_filter::TearDown() {
+    obs_set_output_source(0, nullptr);
+    remove_filter();
+    obs_source_release(parent);
+    obs_wait_for_destroy_queue();
+}
+
+void shown_filter::add_filter(bool gpu) {
+    if (!parent) {
+        gpu_source = gpu;
+        parent = gpu ? create_picture_source("shown", shifted_scene(tag_scene::empty, 640, 360))
+                     : create_push_source("shown");
+        ASSERT_NE(parent, nullptr);
+        obs_set_output_source(0, parent);
+    }
+    filter = obs_source_create_private(filter_source_id, "shown filter", settings.get());
+    ASSERT_NE(filter, nullptr);
+    obs_source_filter_add(parent, filter);
+}
+
+void shown_filter::remove_filter() {
+    if (parent && filter)
+        obs_source_filter_remove(parent, filter);
+    obs_source_release(filter);
+    filter = nullptr;
+}
+
+void shown_filter::show(const rgba_image &picture, video_format format) const {
+    if (gpu_source)
+        set_source_picture(parent, picture);
+    else
+        host_frame(format, picture).push_to(parent);
+}
+
 rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop,
                           bool swap_red_blue) {
     const int32_t w = picture.width, h = picture.height;

@@ -1,9 +1,7 @@
 #pragma once
 
-// What the host tests share. The real host runs once per binary (host_environment.cpp) with its
-// log captured and the built module loaded; tests put the real filter on sources of their own,
-// read back what the host draws, read the filter's state through one accessor, and may also
-// call the filter's callbacks directly (this binary links the plug-in's own code).
+// What the host tests share: the real host runs once per binary with the built module loaded;
+// tests may also call the filter's callbacks directly (this binary links the plug-in's code).
 #include "filter/filter.h"
 #include "filter/instance.h"
 #include "host_support.h"
@@ -21,12 +19,10 @@ constexpr uint32_t canvas_width = 640, canvas_height = 360;
 // Threads of this process, from /proc.
 int process_thread_count();
 
-// Waits until the host's own allocation and thread counts stop moving, so a test can compare
-// them before and after its own work.
+// Waits until the host's allocation and thread counts stop moving.
 void wait_for_quiet_host();
 
-// A module data folder of the test's own. While it lives, both the loaded module and the tests'
-// copy of the module code look their data files up in it.
+// A module data folder of the test's own, for the loaded module and the tests' copy alike.
 struct module_data_dir {
     std::filesystem::path root;
     explicit module_data_dir(const std::string &name);
@@ -36,9 +32,8 @@ struct module_data_dir {
     std::filesystem::path file(const std::string &relative) const { return root / relative; }
 };
 
-// A desktop of our own for GIO, so that no test ever starts a real viewer: PDFs open with a
-// stand-in viewer that records what it was asked to open. GIO reads the XDG variables once, and
-// setenv is unsafe once other threads run, so the host environment installs it before the host.
+// A desktop of our own for GIO whose stand-in PDF viewer records what it was asked to open;
+// installed before the host starts threads (setenv).
 void install_stand_in_desktop();
 struct open_request {
     std::string uri;     // empty: no request came
@@ -78,10 +73,50 @@ inline crop_rect target_of(filter_instance *instance) {
 
 // The detection tests' scene of a tag family, at a size, in colour channels alike.
 rgba_image tag_picture(tag_family_kind family, tag_scene kind, int32_t width, int32_t height);
+// The same moved right and down by `shift` over mid-grey; with `colour`, blue runs opposite to red
+// and green, so that a swapped channel shows while the markers stay black and white in luma.
+rgba_image shifted_scene(tag_scene kind, int32_t width, int32_t height, int32_t shift = 0,
+                         bool colour = false, tag_family_kind family = tag_family_kind::tag16h5);
 
-// What the crop effect draws for these parameters at the picture's own size: the region
-// (fractions of the picture) sampled bilinearly at each output pixel's centre, edges clamped,
-// times the visibility; red and blue swapped when the test's effect swaps them.
+// The region of a target as fractions of its frame, in the crop's terms.
+crop_parameters region_of(const crop_rect &target, int32_t frame_width, int32_t frame_height);
+// The largest difference of two crops' scales and offsets.
+float crop_distance(const crop_parameters &a, const crop_parameters &b);
+// The crop shown is the published target, within `within`.
+bool crop_on_target(const filter_state &state, float within = 1e-5f);
+// The largest difference in any byte; 256 when the sizes differ.
+int worst_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b);
+int worst_difference(const rgba_image &a, const rgba_image &b);
+
+// The GPU intake's counts: pictures staged so far, and staged but not taken yet.
+std::pair<uint64_t, int32_t> readback_counts(filter_instance *instance);
+
+// The real filter from the loaded module on a test source shown on the main output, drawn by the
+// host every frame as a preview does; detection at 30 a second.
+class shown_filter : public ::testing::Test {
+protected:
+    shown_filter() { obs_data_set_double(settings.get(), key_detect_fps, 30.0); }
+    void TearDown() override;
+    // The source (drawn on the GPU when `gpu`, else camera-like), made and shown once, and a new
+    // filter on it.
+    void add_filter(bool gpu = false);
+    void remove_filter();
+    // A frame as a camera delivers it, or the GPU source's next picture.
+    void show(const rgba_image &picture, video_format format = VIDEO_FORMAT_BGRA) const;
+    filter_instance *instance() const { return instance_of(filter); }
+    filter_state state() const { return read_filter_state(*instance()); }
+    // Straight into the filter: the host would defer it to its graphics thread behind an atomic
+    // counter that ThreadSanitizer cannot see in the host.
+    void update() const { filter_update(instance(), settings.get()); }
+
+    data_ptr settings = default_settings();
+    bool gpu_source = false;
+    obs_source_t *parent = nullptr;
+    obs_source_t *filter = nullptr;
+};
+
+// What the crop effect draws at the picture's size: the region sampled bilinearly at each pixel's
+// centre, edges clamped, times the visibility; red and blue swapped when asked.
 rgba_image crop_reference(const rgba_image &picture, const crop_parameters &crop,
                           bool swap_red_blue = false);
 

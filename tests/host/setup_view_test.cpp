@@ -1,7 +1,5 @@
-// The setup view in the real host: the real filter on a camera-like source with the view's
-// setting on, and what the host draws read back. Pixels off the lines must be the whole picture;
-// the lines must be where the reference rasteriser puts the triangles of the very data the render
-// drew, and on the corners where the markers were drawn.
+// The setup view as the host draws it: off the lines the whole picture, the lines where the
+// reference rasteriser puts the render's data and on the corners where the markers were drawn.
 #include "host_harness.h"
 #include "overlay_raster.h"
 
@@ -16,51 +14,16 @@ constexpr int32_t width = 640, height = 360;
 // Zoomed pictures are sampled bilinearly (see EndToEnd).
 constexpr int crop_tolerance = 3;
 
-class SetupView : public ::testing::Test {
+class SetupView : public shown_filter {
 protected:
-    void SetUp() override {
-        obs_data_set_double(settings.get(), key_detect_fps, 30.0);
-        // The crop reaches the target in one tick, so that the view holds still once it has.
-        obs_data_set_double(settings.get(), key_follow_half_life_ms, 0.0);
-        parent = create_push_source("setup view");
-        ASSERT_NE(parent, nullptr);
-        obs_set_output_source(0, parent);
-    }
-    void TearDown() override {
-        obs_set_output_source(0, nullptr);
-        obs_source_filter_remove(parent, filter);
-        obs_source_release(filter);
-        obs_source_release(parent);
-        obs_wait_for_destroy_queue();
-    }
+    // The crop reaches the target in one tick, so that the view holds still once it has.
+    SetupView() { obs_data_set_double(settings.get(), key_follow_half_life_ms, 0.0); }
     void add_filter(bool view) {
         obs_data_set_bool(settings.get(), key_show_setup_view, view);
-        filter = obs_source_create_private("pinvaler_filter", "setup view", settings.get());
-        ASSERT_NE(filter, nullptr);
-        obs_source_filter_add(parent, filter);
+        ASSERT_NO_FATAL_FAILURE(shown_filter::add_filter());
     }
-    void show(const rgba_image &picture) { host_frame(VIDEO_FORMAT_BGRA, picture).push_to(parent); }
-    filter_state state() const { return read_filter_state(*instance_of(filter)); }
-    // Straight into the filter, as EndToEnd does.
-    void update() { filter_update(instance_of(filter), settings.get()); }
     rgba_image drawn() const { return render_source(parent); }
-
-    data_ptr settings = default_settings();
-    obs_source_t *parent = nullptr;
-    obs_source_t *filter = nullptr;
 };
-
-// The crop shown is the target the pair asks for (the smoothing has arrived).
-bool crop_on_target(const filter_state &s) {
-    const crop_rect t = s.status.target_rect;
-    const crop_parameters &c = s.crop;
-    const float w = static_cast<float>(s.status.target_frame_width);
-    const float h = static_cast<float>(s.status.target_frame_height);
-    return s.status.target_valid && w > 0 && std::fabs(c.crop_scale_x * w - t.width) < 0.01f &&
-           std::fabs(c.crop_scale_y * h - t.height) < 0.01f &&
-           std::fabs(c.crop_offset_x * w - (t.center_x - t.width / 2)) < 0.01f &&
-           std::fabs(c.crop_offset_y * h - (t.center_y - t.height / 2)) < 0.01f;
-}
 
 // Host frames begun until `condition` held; -1 when it never did.
 int frames_until(const std::function<bool()> &condition) {
@@ -73,15 +36,6 @@ int frames_until(const std::function<bool()> &condition) {
         return condition();
     });
     return held ? frames : -1;
-}
-
-int worst_difference(const rgba_image &a, const rgba_image &b) {
-    if (a.width != b.width || a.height != b.height)
-        return 256;
-    int worst = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i)
-        worst = std::max(worst, std::abs(int{a.pixels[i]} - int{b.pixels[i]}));
-    return worst;
 }
 
 bool has_colour(const uint8_t *p, overlay_layer layer) {
@@ -127,9 +81,8 @@ float segment_distance(float px, float py, tag_point a, tag_point b) {
     return std::hypot(px - a.x - u * dx, py - a.y - u * dy);
 }
 
-// In a marker's colour: every pixel near the marker lies on the outline between the corners
-// where it was drawn, every corner has such a pixel within two, and the rest (its id) sit beside
-// it, none astray elsewhere.
+// In a marker's colour: pixels near it on the outline between its drawn corners, one within two
+// of each corner, the rest (its id) beside it, none astray.
 void expect_outline_on(const rgba_image &got, const tag_quad &quad, overlay_layer layer) {
     const float t = overlay_line_thickness(got.width, got.height);
     const float reach = t / 2 * std::sqrt(2.0f) + 2.0f;
@@ -170,13 +123,11 @@ void expect_outline_on(const rgba_image &got, const tag_quad &quad, overlay_laye
     EXPECT_EQ(astray, 0u);
 }
 
-// Markers A (id 0), B (id 1) and another of the family (id 2): each outlined along the corners
-// where it was drawn, A and B in their colours, over the whole picture, with both crops; the
-// same whatever blending and sRGB writes the caller left on (here additive, and sRGB encoding).
+// Markers A, B and id 2 outlined over the whole picture with both crops, whatever blending and
+// sRGB writes the caller left on.
 TEST_F(SetupView, ShowsTheWholePictureWithEachMarkerOutlinedOnItsCorners) {
     ASSERT_NO_FATAL_FAILURE(add_filter(true));
-    const rgba_image picture =
-        tag_picture(tag_family_kind::tag16h5, tag_scene::pair, width, height);
+    const rgba_image picture = shifted_scene(tag_scene::pair, width, height);
     show(picture);
     ASSERT_TRUE(wait_until([&] {
         const filter_state s = state();
@@ -211,8 +162,7 @@ TEST_F(SetupView, ShowsTheWholePictureWithEachMarkerOutlinedOnItsCorners) {
 TEST_F(SetupView, ShowsTheNoneFoundSignWhenNoMarkerIsSeenAndNeverHides) {
     obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
     ASSERT_NO_FATAL_FAILURE(add_filter(true));
-    const rgba_image picture =
-        tag_picture(tag_family_kind::tag16h5, tag_scene::empty, width, height);
+    const rgba_image picture = shifted_scene(tag_scene::empty, width, height);
     show(picture);
     ASSERT_TRUE(wait_until([&] { return state().overlay.none_found; }));
     const filter_state s = state();
@@ -232,12 +182,10 @@ TEST_F(SetupView, ShowsTheNoneFoundSignWhenNoMarkerIsSeenAndNeverHides) {
     EXPECT_FALSE(red(width / 2, height / 4));
 }
 
-// With the view off the filter makes nothing for it and shows the crop; switched on, the whole
-// picture with the lines shows from the next host frame; switched off, the crop again.
+// Off, nothing is made for the view and the crop shows; switched, it takes effect next frame.
 TEST_F(SetupView, SwitchingItOnAndOffTakesEffectWithinAFrame) {
     ASSERT_NO_FATAL_FAILURE(add_filter(false));
-    const rgba_image picture =
-        tag_picture(tag_family_kind::tag16h5, tag_scene::pair, width, height);
+    const rgba_image picture = shifted_scene(tag_scene::pair, width, height);
     show(picture);
     ASSERT_TRUE(wait_until([&] { return crop_on_target(state()); }));
     EXPECT_LE(worst_difference(drawn(), crop_reference(picture, state().crop)), crop_tolerance);
@@ -249,8 +197,7 @@ TEST_F(SetupView, SwitchingItOnAndOffTakesEffectWithinAFrame) {
         SCOPED_TRACE(on ? "on" : "off");
         obs_data_set_bool(settings.get(), key_show_setup_view, on);
         update();
-        // The next tick hands it to the render: one frame, or two when the update came just
-        // after a tick had read the settings.
+        // Two frames when the update came just after a tick read the settings.
         const int frames = frames_until([&] { return state().setup_view == on; });
         EXPECT_GE(frames, 0) << "never switched";
         EXPECT_LE(frames, 2);
@@ -262,14 +209,12 @@ TEST_F(SetupView, SwitchingItOnAndOffTakesEffectWithinAFrame) {
     }
 }
 
-// The README's picture: the view over markers A, B and another id, the crop on its way to a
-// wider target (padding added); beside it, a picture without markers. PINVALER_WRITE_DOCS=1
-// writes it.
+// The README's picture (PINVALER_WRITE_DOCS=1): the view with the crop moving, and without markers.
 TEST_F(SetupView, WritesTheReadmePicture) {
     if (!std::getenv("PINVALER_WRITE_DOCS"))
         GTEST_SKIP() << "set PINVALER_WRITE_DOCS=1 to write docs/setup-view.png";
     ASSERT_NO_FATAL_FAILURE(add_filter(true));
-    const rgba_image found = tag_picture(tag_family_kind::tag16h5, tag_scene::pair, width, height);
+    const rgba_image found = shifted_scene(tag_scene::pair, width, height);
     show(found);
     ASSERT_TRUE(wait_until([&] { return crop_on_target(state()); }));
     obs_data_set_double(settings.get(), key_padding, 40.0);
@@ -281,7 +226,7 @@ TEST_F(SetupView, WritesTheReadmePicture) {
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     const rgba_image left = drawn();
 
-    const rgba_image none = tag_picture(tag_family_kind::tag16h5, tag_scene::empty, width, height);
+    const rgba_image none = shifted_scene(tag_scene::empty, width, height);
     show(none);
     ASSERT_TRUE(wait_until([&] { return state().overlay.none_found; }));
     const rgba_image right = drawn();

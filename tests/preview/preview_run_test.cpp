@@ -1,6 +1,4 @@
-// The tool itself, run as a user runs it: the real host, the built plug-in, a
-// short built-in scene. The host needs a display: CTest runs this under xvfb-run.
-// The scene runs, last, leave their outputs in the build tree for a look.
+// The tool run as a user runs it, in the real host with the built plug-in (under xvfb-run).
 #include "marker_pass.h"
 #include "run_summary.h"
 #include "video_writer.h"
@@ -45,8 +43,7 @@ int result_field(const std::string &out, const std::string &key) {
     return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + key.size() + 2);
 }
 
-// Settings the filter would quietly normalise are refused too, naming the option,
-// rather than previewing something other than what was asked.
+// Settings the filter would quietly normalise are refused too, naming the option.
 TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
     clear_scratch();
     std::ofstream(scratch + "/notes.mp4") << "not a video\n";
@@ -67,25 +64,33 @@ TEST(PreviewRun, FailsClearlyOnBadInputOutputOrPlugin) {
     }
 }
 
-// One scene run serves every check. Hiding while the markers are not both seen
-// also shows that transparent output survives the tool's lossless spool. The
-// scene goes in as raw frames, which the filter reads as they come.
+// One scene run per feed serves every check: raw frames, read as they come, and the picture drawn
+// on the GPU, read back. Hiding also shows that transparent output survives the lossless spool.
 TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     clear_scratch();
-    const tool_run run = run_tool("--hide-without-both --seconds 6 --size=320x180 --out scene");
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    SCOPED_TRACE(run.out);
-    EXPECT_EQ(result_field(run.out, "frames"), 180);
-    // Both markers are in view for most of the scene (then one is covered, then
-    // both are gone for a while), and the crop should be on them then.
-    EXPECT_GE(result_field(run.out, "both_markers"), 4);
-    EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
-    EXPECT_GE(result_field(run.out, "hidden"), 1);
-    EXPECT_NE(run.out.find("\nPinvale: reading the source's raw frames (BGRA, 320x180)\n"), npos);
+    for (const bool gpu : {false, true}) {
+        const std::string out = gpu ? "gpu" : "scene";
+        const tool_run run =
+            run_tool(std::string(gpu ? "--gpu-source " : "") +
+                     "--hide-without-both --seconds 6 --size=320x180 --out " + out);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        SCOPED_TRACE(run.out);
+        EXPECT_EQ(result_field(run.out, "frames"), 180);
+        // Both markers are in view for most of the scene, and the crop should be on them then.
+        EXPECT_GE(result_field(run.out, "both_markers"), 4);
+        EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
+        EXPECT_GE(result_field(run.out, "hidden"), 1);
+        EXPECT_EQ(run.out.find("; shown as a picture drawn on the GPU") != npos, gpu);
+        EXPECT_NE(
+            run.out.find(gpu ? "\nPinvale: reading the picture as drawn (the source draws on "
+                               "the GPU and hands over no raw frames)\n"
+                             : "\nPinvale: reading the source's raw frames (BGRA, 320x180)\n"),
+            npos);
+        EXPECT_FALSE(std::filesystem::exists(scratch + "/" + out + "/.filter-output.mkv"));
+    }
     // What the tool's --check says of a file: "<file>: h264, 640x180, 180 frames, 6.00 s".
     EXPECT_NE(run_tool("--check scene/side-by-side.mp4").out.find(", 640x180, 180 frames"), npos);
     EXPECT_NE(run_tool("--check scene/contact-sheet.png").out.find(": png, "), npos);
-    EXPECT_FALSE(std::filesystem::exists(scratch + "/scene/.filter-output.mkv"));
 
     // Its own video as a clip: decoded by FFmpeg and fed to the host as decoded.
     const tool_run clip = run_tool("--input scene/side-by-side.mp4 --seconds 1 --fast --out clip");
@@ -94,29 +99,8 @@ TEST(PreviewRun, BuiltInSceneShowsTheCropFollowingBothMarkers) {
     EXPECT_EQ(result_field(clip.out, "frames"), 30) << clip.out;
 }
 
-// The same scene drawn on the GPU, as an image or a capture source is: the filter reads the
-// picture back and follows the markers as it does on raw frames.
-TEST(PreviewRun, BuiltInSceneDrawnOnTheGpuIsFollowedToo) {
-    std::filesystem::remove_all(scratch + "/gpu");
-    std::filesystem::create_directories(scratch);
-    const tool_run run =
-        run_tool("--gpu-source --hide-without-both --seconds 6 --size=320x180 --out gpu");
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    SCOPED_TRACE(run.out);
-    EXPECT_NE(run.out.find("; shown as a picture drawn on the GPU"), npos);
-    EXPECT_NE(run.out.find("\nPinvale: reading the picture as drawn (the source draws on the GPU "
-                           "and hands over no raw frames)\n"),
-              npos);
-    EXPECT_EQ(result_field(run.out, "frames"), 180);
-    EXPECT_GE(result_field(run.out, "both_markers"), 4);
-    EXPECT_GE(2 * result_field(run.out, "following"), result_field(run.out, "both_markers"));
-    EXPECT_GE(result_field(run.out, "hidden"), 1);
-}
-
-// A clip with nothing to match pictures on but the two markers: a smooth gradient background,
-// both markers in view and still, 640x360 H.264. The summary reports the filter's own crop
-// (asked of it each frame), so it is right here too: on the pair from the second second on, at
-// the crop the filter's geometry wants for the markers.
+// A still clip with nothing to match on but the markers over a gradient: the summary reports the
+// filter's own crop, on the pair from the second second on, where its geometry wants it.
 TEST(PreviewRun, LowTextureClipReportsTheFiltersOwnCrop) {
     clear_scratch();
     constexpr int32_t width = 640, height = 360, seconds = 4;
@@ -143,8 +127,7 @@ TEST(PreviewRun, LowTextureClipReportsTheFiltersOwnCrop) {
         ASSERT_TRUE(write_video_frame(writer, frame, error)) << error;
     ASSERT_TRUE(finish_video_writer(writer, error)) << error;
 
-    // Where the filter's geometry puts the crop for these markers on the tool's canvas (the
-    // source's size here), found as the tool finds them.
+    // Where the filter's geometry puts the crop, on the tool's canvas (the source's size).
     grey_image luma(width, height);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
@@ -175,10 +158,9 @@ TEST(PreviewRun, LowTextureClipReportsTheFiltersOwnCrop) {
     EXPECT_NEAR(top, t.center_y - t.height / 2, 1.0f);
 }
 
-// How a second of ten frames of a 1280x720 source is judged, the pair wanting a
-// crop `wanted` wide at the centre: the first `seen` frames see both markers and
-// show a crop `shown` wide, `off` of `wanted` to the right; the others see no
-// marker and show the whole frame. The run's verdicts mean only what this holds.
+// A second of ten 1280x720 frames, the pair wanting a crop `wanted` wide at the centre: the first
+// `seen` see both markers and show a crop `shown` wide, `off` of `wanted` to the right; the others
+// see none and show the whole frame.
 TEST(RunSummary, JudgesEachSecondOnItsOwnFrames) {
     const struct {
         float off, shown, wanted;
@@ -197,22 +179,17 @@ TEST(RunSummary, JudgesEachSecondOnItsOwnFrames) {
             const auto &r = rows[s];
             const bool seen = i < r.seen;
             const float w = seen ? r.shown : 1280.0f;
-            // In frame_record's order: time, markers (no details), view, crop, wanted crop.
             const float centre_x = 640.0f + (seen ? r.off * r.wanted : 0.0f);
-            frames.push_back({static_cast<double>(s) + 0.1 * i,
-                              seen,
-                              seen,
-                              0,
-                              0,
-                              0,
-                              0,
-                              0,
-                              {true, centre_x - w * 0.5f, 360 - w * 0.5625f * 0.5f, w, w * 0.5625f},
-                              seen,
-                              640,
-                              360,
-                              r.wanted,
-                              r.wanted * 0.5625f});
+            frames.push_back(
+                {.seconds = static_cast<double>(s) + 0.1 * i,
+                 .found_a = seen,
+                 .found_b = seen,
+                 .view = {true, centre_x - w * 0.5f, 360 - w * 0.5625f * 0.5f, w, w * 0.5625f},
+                 .expected_valid = seen,
+                 .expected_x = 640,
+                 .expected_y = 360,
+                 .expected_w = r.wanted,
+                 .expected_h = r.wanted * 0.5625f});
         }
     const std::vector<second_summary> seconds = summarise_seconds(frames, 1280, 720);
     ASSERT_EQ(seconds.size(), std::size(rows));
