@@ -101,11 +101,8 @@ struct graphics_hooks {
         // A new picture every few frames; source 0's every eight, to be checked
         // in between.
         for (size_t s = 0; s < 3; ++s)
-            if (s == 0 ? n >= self->changed + 8 : n % (s + 1) == 0) {
-                if (s == 0)
-                    self->changed = n;
+            if (s == 0 ? self->claim_change(n) : n % (s + 1) == 0)
                 self->feeds[s].push_next();
-            }
         if (n % 2)
             return;
         std::lock_guard lock(self->mutex);
@@ -132,6 +129,12 @@ struct graphics_hooks {
             ++self->checked;
             self->empty += empty;
         }
+    }
+    // Source 0 may change once it has been still for eight frames. The tick (a
+    // new picture) and the cycling thread (a filter) may try at once: one wins.
+    bool claim_change(uint64_t mark) {
+        uint64_t last = changed;
+        return frames >= last + 8 && changed.compare_exchange_strong(last, mark);
     }
 
     obs_source_t *watched = nullptr;
@@ -219,10 +222,8 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
             const size_t s = cycle_rng() % 3;
             // libobs 29 lets a render run through a chain while a filter joins
             // or leaves it, and a filter without its parent then draws nothing.
-            if (s == 0 && hooks.frames < hooks.changed + 8)
+            if (s == 0 && !hooks.claim_change(hooks.frames + 1000))
                 continue;
-            if (s == 0)
-                hooks.changed = hooks.frames + 1000;
             std::unique_lock lock(hooks.mutex);
             std::vector<obs_source_t *> &here = hooks.filters[s];
             if (here.size() == 1 || (here.size() < 3 && cycle_rng() % 2)) {
