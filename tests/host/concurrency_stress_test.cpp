@@ -60,20 +60,64 @@ data_ptr random_settings(std::mt19937 &rng, bool may_hide, bool may_stop_trackin
     return settings;
 }
 
+// A camera: its pictures, and the one it sends now. libobs 29's tick reads a
+// source's current frame after letting go of the source's frame lock, and a
+// push in another size or conversion frees that frame at once (its debug build
+// then asserts in init_gpu_conversion, whatever the formats). So a picture
+// changes only on the host's graphics thread, before the host ticks the
+// sources, and the camera's own thread resends the current one, which reuses
+// the host's frames; the lock keeps it from resending the one just replaced.
+struct camera_feed {
+    std::vector<std::unique_ptr<host_frame>> pictures;
+    obs_source_t *source = nullptr;
+    std::mutex mutex;
+    size_t picture = 0;
+    uint64_t changed_at = 0; // the host frame of the last change
+    void push_current() {
+        std::lock_guard lock(mutex);
+        pictures[picture]->push_to(source);
+    }
+    // The next picture when `due` says so, unless the camera is pushing: the
+    // host's frame never waits for that (a copy takes up to 200 ms under
+    // ThreadSanitizer on a busy machine).
+    template <typename due_fn>
+    bool try_push_next(uint64_t frame, due_fn due) {
+        std::unique_lock lock(mutex, std::try_to_lock);
+        if (!lock.owns_lock() || !due())
+            return false;
+        picture = (picture + 1) % pictures.size();
+        pictures[picture]->push_to(source);
+        changed_at = frame;
+        return true;
+    }
+};
+
 // Hooks into the host's graphics thread. The host calls tick callbacks right
 // before it ticks the sources and main render callbacks right after it drew
 // the outputs, so the time between covers every tick, render and deferred
 // update of the frame, and the raw-frame callbacks too (libobs 29 hands pushed
-// frames to filters from its tick). Settings are edited there, every other
-// frame: obs_source_update merges into the filter's settings on the calling
-// thread, unlocked, while the host's tick reads them, so no other thread may.
-// And source 0 is read back there: the host updates an async source's frame
-// in its tick, which a render from another thread can meet half done.
+// frames to filters from its tick). Pictures change there. Settings are edited
+// there, every other frame: obs_source_update merges into the filter's settings
+// on the calling thread, unlocked, while the host's tick reads them, so no
+// other thread may. And source 0 is read back there: the host updates an async
+// source's frame in its tick, which a render from another thread can meet half
+// done.
 struct graphics_hooks {
     static void on_tick(void *param, float) {
         auto *self = static_cast<graphics_hooks *>(param);
         self->frame.begin();
-        if (++self->frames % 2)
+        const uint64_t n = ++self->frames;
+        // A new picture every few frames, one a frame at most, each source first
+        // in turn; source 0's every eight frames, to be checked in between.
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t s = (n + k) % 3;
+            camera_feed &feed = self->feeds[s];
+            if (feed.try_push_next(n, [&] {
+                    return s == 0 ? self->claim_change(n) : n >= feed.changed_at + s + 1;
+                }))
+                break;
+        }
+        if (n % 2)
             return;
         std::lock_guard lock(self->mutex);
         const size_t s = self->rng() % 3;
@@ -100,8 +144,15 @@ struct graphics_hooks {
             self->empty += empty;
         }
     }
+    // Source 0 may change once it has been still for eight frames. The tick (a
+    // new picture) and the cycling thread (a filter) may try at once: one wins.
+    bool claim_change(uint64_t mark) {
+        uint64_t last = changed;
+        return frames >= last + 8 && changed.compare_exchange_strong(last, mark);
+    }
 
     obs_source_t *watched = nullptr;
+    camera_feed feeds[3];
     // The filters on each source, each with a reference of its own. Each
     // source keeps its first; source 0's is the anchor, which never stops tracking.
     std::mutex mutex;
@@ -113,33 +164,34 @@ struct graphics_hooks {
 };
 
 TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycling) {
-    // The host draws sources 0 and 2, so they get only formats it draws, I420
-    // to I422 (a frame it cannot convert makes its debug build assert while
-    // drawing); source 0 carries the anchor, which never hides, so its output
-    // must always show, and source 2 comes every other picture upside down.
-    // Source 1, shown but drawn nowhere, runs through every format value from 0
-    // to 30, as a camera with a format the host cannot draw would. Each picture
-    // has its own size; even ones carry tag16h5 markers, odd ones tagCircle21h7.
+    // The host draws sources 0 and 2, so they get formats it draws, I420 to
+    // I422: source 0 carries the anchor, which never hides, so its output must
+    // always show, and source 2 comes every other picture upside down. Source 1,
+    // shown but drawn nowhere, runs through every format value from 0 to 30, as
+    // a camera with a format the host cannot draw would (the host's tick takes
+    // each of them). Each picture has its own size; even ones carry tag16h5
+    // markers, odd ones tagCircle21h7.
     constexpr size_t undrawn = 1;
-    std::vector<std::unique_ptr<host_frame>> feeds[3];
+    graphics_hooks hooks;
     for (size_t s = 0; s < 3; ++s)
         for (int k = 0, formats = s == undrawn ? 31 : 12; k < formats + formats % 2; ++k) {
             const int w = (s == 1 ? 640 : 480) * (4 + k % 3) / 6 | 1;
             const rgba_image picture =
                 tag_picture(tag_family_kind(k % 2), tag_scene::pair, w, w * 9 / 16);
-            feeds[s].push_back(std::make_unique<host_frame>(
+            std::vector<std::unique_ptr<host_frame>> &pictures = hooks.feeds[s].pictures;
+            pictures.push_back(std::make_unique<host_frame>(
                 static_cast<video_format>((s == undrawn ? 0 : 1) + k % formats), picture));
-            feeds[s].back()->frame.flip = s == 2 && k % 2;
+            pictures.back()->frame.flip = s == 2 && k % 2;
         }
     const int threads_before = process_thread_count();
     const size_t mark = log_mark();
 
-    graphics_hooks hooks;
     std::vector<obs_source_t *> sources;
     std::mt19937 rng(1);
     for (size_t s = 0; s < 3; ++s) {
         sources.push_back(create_push_source("stress"));
-        feeds[s][0]->push_to(sources[s]);
+        hooks.feeds[s].source = sources[s];
+        hooks.feeds[s].push_current();
         for (int f = 0; f < 2; ++f) {
             const data_ptr settings = random_settings(rng, s != 0, s != 0 || f != 0);
             hooks.filters[s].push_back(
@@ -161,16 +213,19 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
     for (size_t s = 0; s < 3; ++s)
         threads.emplace_back([&, s] {
             auto next = std::chrono::steady_clock::now();
-            for (size_t k = 1, picture = 0; running; ++k) {
-                // A new picture every few pushes of a 60 fps camera; source 0's
-                // every eight host frames, to be checked in between.
-                if (s == 0 ? hooks.frames >= hooks.changed + 8 : k % (s + 2) == 0) {
-                    ++picture;
-                    if (s == 0)
-                        hooks.changed = hooks.frames.load();
+            for (uint64_t frame = 0, in_frame = 0; running;) {
+                // At most three pushes a host frame: once 30 frames wait (the
+                // host stalled), libobs 29 drops them and its frame cache on
+                // the pushing thread, which frees the current frame as a
+                // change does; and under the sanitizers, where a push costs
+                // tens of milliseconds, more would starve the host.
+                if (const uint64_t now = hooks.frames; now != frame)
+                    frame = now, in_frame = 0;
+                if (in_frame < 3) {
+                    hooks.feeds[s].push_current();
+                    ++in_frame;
+                    ++hooks.pushes;
                 }
-                feeds[s][picture % feeds[s].size()]->push_to(sources[s]);
-                ++hooks.pushes;
                 // A late push brings no burst of catching up.
                 next = std::max(next + 16667us, std::chrono::steady_clock::now() - 16667us);
                 std::this_thread::sleep_until(next);
@@ -182,10 +237,8 @@ TEST(ConcurrencyStress, FiltersStayResponsiveUnderFramesTicksRendersEditsAndCycl
             const size_t s = cycle_rng() % 3;
             // libobs 29 lets a render run through a chain while a filter joins
             // or leaves it, and a filter without its parent then draws nothing.
-            if (s == 0 && hooks.frames < hooks.changed + 8)
+            if (s == 0 && !hooks.claim_change(hooks.frames + 1000))
                 continue;
-            if (s == 0)
-                hooks.changed = hooks.frames + 1000;
             std::unique_lock lock(hooks.mutex);
             std::vector<obs_source_t *> &here = hooks.filters[s];
             if (here.size() == 1 || (here.size() < 3 && cycle_rng() % 2)) {
