@@ -11,6 +11,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 constexpr uint64_t ms = 1'000'000;
 
 // The picture in colour unless `grey`.
@@ -53,8 +54,8 @@ protected:
         std::filesystem::copy_file(PINVALER_DATA_DIR "/effects/luma.effect",
                                    data.file("effects/luma.effect"));
     }
-    // A camera's first frame comes before the host has drawn any, when the filter cannot yet tell
-    // whether the host turns its frames, and is read as drawn: a grey one goes first.
+    // A camera's first frame comes before the host has sized the source, when the filter cannot
+    // yet tell whether the host turns its frames: a grey one goes first.
     void add_filter(feed kind = feed::raw_frames) {
         ASSERT_NO_FATAL_FAILURE(shown_filter::add_filter(kind == feed::gpu));
         if (kind == feed::raw_frames) {
@@ -195,6 +196,48 @@ TEST_F(EndToEnd, FlippedFramesAreCroppedWhereTheMarkersShow) {
     EXPECT_LE(drawn_against(shown, crop()), tolerance);
 }
 
+// A camera whose frames the host turns as it draws them (a phone held upright): 1280x720 frames
+// shown at 720x1280. The frames do not show what the viewer sees, so the picture is read as
+// drawn, and the crop lands between the markers where the viewer sees them.
+TEST_F(EndToEnd, TurnedFramesAreCroppedBetweenTheMarkersAsShown) {
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    obs_source_set_async_rotation(parent, 90);
+    // The host turns a frame a quarter counter-clockwise: the frame holds the picture shown
+    // turned a quarter clockwise.
+    const rgba_image seen = scene(tag_scene::pair, 720, 1280, false);
+    rgba_image frame(1280, 720);
+    for (int32_t y = 0; y < frame.height; ++y)
+        for (int32_t x = 0; x < frame.width; ++x)
+            std::copy_n(seen.at(y, seen.height - 1 - x), 4, frame.at(x, y));
+    show(frame);
+    ASSERT_TRUE(settles_on_target(720, 1280)) << "no target in the picture as shown";
+    EXPECT_EQ(state().intake, intake_kind::drawn);
+    expect_crop_of_drawn_pair(status().target_rect, 720, 1280, 720, 1280);
+    EXPECT_LE(drawn_against(seen, crop()), tolerance);
+}
+
+// A 10-bit camera: the luma reader does not take its frames, so the picture is read as drawn,
+// and with hiding on the output stays hidden until both markers are seen.
+TEST_F(EndToEnd, TenBitFramesAreTrackedAndHiddenWithoutBothMarkers) {
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    // Grey: the tests' YUV frames carry exactly the picture's luma.
+    show(scene(tag_scene::only_b, 640, 360, true), VIDEO_FORMAT_P010);
+    ASSERT_TRUE(wait_until([&] { return state().intake == intake_kind::drawn; }));
+    const uint64_t sequence = state().input_sequence;
+    ASSERT_TRUE(wait_until([&] {
+        const filter_state now = state();
+        return now.taken_sequence > sequence && now.markers.tag_b_seen;
+    })) << "tag B was not seen in the picture as drawn";
+    EXPECT_TRUE(state().frame_usable);
+    EXPECT_EQ(crop().crop_visibility, 0.0f) << "shown while only one marker is seen";
+
+    show(scene(tag_scene::pair, 640, 360, true), VIDEO_FORMAT_P010);
+    ASSERT_TRUE(settles_on_target(640, 360)) << "no target from the 10-bit frames";
+    EXPECT_EQ(crop().crop_visibility, 1.0f);
+    expect_crop_of_drawn_pair(status().target_rect, 640, 360, 640, 360);
+}
+
 // Tracking off stops the GPU intake at once, dropping what was staged; on, it reads again.
 TEST_F(EndToEnd, TrackingOffStopsReadingThePictureBack) {
     ASSERT_NO_FATAL_FAILURE(add_filter(feed::gpu));
@@ -214,6 +257,60 @@ TEST_F(EndToEnd, TrackingOffStopsReadingThePictureBack) {
     update();
     EXPECT_TRUE(wait_until([&] { return state().input_sequence > sequence; }));
     EXPECT_GT(readback().first, off.first);
+}
+
+// A family switch while a detection of the old family runs: with hiding on, the output stays
+// hidden until both markers of the new family are seen, though the old family's pass, which
+// began before the switch, saw both of its own.
+TEST_F(EndToEnd, HidingHoldsThroughAFamilySwitchDuringADetection) {
+    obs_data_set_bool(settings.get(), key_hide_without_both_tags, true);
+    // Whole-picture passes every time: the switch must fall inside one of the old family.
+    obs_data_set_bool(settings.get(), key_window_search, false);
+    ASSERT_NO_FATAL_FAILURE(add_filter());
+    const rgba_image old_pair = scene(tag_scene::pair, 960, 540, false);
+    show(old_pair);
+    ASSERT_TRUE(wait_until([&] { return crop().crop_visibility > 0.0f; }, 60s));
+
+    const filter_state before = state();
+    show(old_pair);
+    ASSERT_TRUE(wait_until(
+        [&] {
+            const filter_state now = state();
+            return now.taken_sequence != before.taken_sequence &&
+                   now.last_pass_ns == before.last_pass_ns;
+        },
+        60s))
+        << "no detection of the old family under way";
+    obs_data_set_int(settings.get(), key_tag_family, 1);
+    update();
+    // The tick after the switch hides the output; from then on it must stay hidden through the
+    // stale pass and one of the new family on the same picture.
+    ASSERT_TRUE(wait_for_host_frames(2));
+    bool shown = false;
+    const auto watch_until = [&](auto &&done) {
+        return wait_until(
+            [&] {
+                shown = shown || crop().crop_visibility > 0.0f;
+                return done(state());
+            },
+            60s);
+    };
+    ASSERT_TRUE(watch_until([&](const filter_state &now) {
+        return now.last_pass_ns != before.last_pass_ns;
+    })) << "the stale pass never ended";
+    const uint64_t shown_at = os_gettime_ns();
+    const uint64_t taken = state().taken_sequence;
+    show(old_pair);
+    ASSERT_TRUE(watch_until([&](const filter_state &now) {
+        return now.taken_sequence != taken && now.last_pass_ns > shown_at;
+    })) << "no pass of the new family";
+    ASSERT_TRUE(wait_for_host_frames(2));
+    EXPECT_FALSE(shown || crop().crop_visibility > 0.0f)
+        << "the old family's markers showed the output after the switch";
+
+    show(scene(tag_scene::pair, 960, 540, false, 0, tag_family_kind::circle21h7));
+    EXPECT_TRUE(wait_until([&] { return crop().crop_visibility > 0.0f; }, 60s))
+        << "the new family's markers did not show it";
 }
 
 // A camera going from 1920x1080 to 1280x720, markers at the same relative places: the old target
