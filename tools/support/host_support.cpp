@@ -239,6 +239,9 @@ bool start_host(const host_video &video, std::string &error) {
 }
 
 void stop_host() {
+    // libobs 29 frees its hotkeys before it drains the queue of sources being destroyed, whose
+    // filters still unregister theirs there.
+    obs_wait_for_destroy_queue();
     obs_shutdown();
 }
 
