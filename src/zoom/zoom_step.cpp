@@ -111,22 +111,16 @@ crop_parameters zoom_step(zoom_state &state, const zoom_inputs &in) {
     // instead of drifting or easing from a rectangle in the wrong units.
     if (frame_known && size_known(state.zoom_frame_width, state.zoom_frame_height) &&
         (state.zoom_frame_width != frame_w || state.zoom_frame_height != frame_h)) {
-        const zoom_rect old{state.zoom_center_x, state.zoom_center_y, state.zoom_width,
-                            state.zoom_height};
-        const zoom_rect now =
-            rescale(old, state.zoom_frame_width, state.zoom_frame_height, frame_w, frame_h);
-        state.zoom_center_x = now.center_x;
-        state.zoom_center_y = now.center_y;
-        state.zoom_width = now.width;
-        state.zoom_height = now.height;
-        const zoom_rect paused{state.paused_center_x, state.paused_center_y, state.paused_width,
-                               state.paused_height};
-        const zoom_rect paused_now =
-            rescale(paused, state.zoom_frame_width, state.zoom_frame_height, frame_w, frame_h);
-        state.paused_center_x = paused_now.center_x;
-        state.paused_center_y = paused_now.center_y;
-        state.paused_width = paused_now.width;
-        state.paused_height = paused_now.height;
+        const auto carry = [&](float &center_x, float &center_y, float &width, float &height) {
+            const zoom_rect now =
+                rescale({center_x, center_y, width, height}, state.zoom_frame_width,
+                        state.zoom_frame_height, frame_w, frame_h);
+            center_x = now.center_x, center_y = now.center_y;
+            width = now.width, height = now.height;
+        };
+        carry(state.zoom_center_x, state.zoom_center_y, state.zoom_width, state.zoom_height);
+        carry(state.paused_center_x, state.paused_center_y, state.paused_width,
+              state.paused_height);
         state.zoom_frame_width = frame_w;
         state.zoom_frame_height = frame_h;
     }
