@@ -169,22 +169,13 @@ int main(int argc, char **argv) {
         timed_intake(*in);
     }
 
-    std::vector<uint8_t> bgra(picture.pixels.size());
-    for (size_t i = 0; i < bgra.size(); i += 4)
-        bgra[i] = picture.pixels[i + 2], bgra[i + 1] = picture.pixels[i + 1],
-        bgra[i + 2] = picture.pixels[i], bgra[i + 3] = 255;
-    obs_source_frame frame{};
-    frame.format = VIDEO_FORMAT_BGRA;
-    frame.width = 1920;
-    frame.height = 1080;
-    frame.linesize[0] = 1920 * 4;
-    frame.data[0] = bgra.data();
+    host_frame raw_frame(VIDEO_FORMAT_BGRA, picture);
 
     benchmark::RegisterBenchmark("gpu/due", gpu_due, in)->UseManualTime()->Iterations(30);
     benchmark::RegisterBenchmark("gpu/take", gpu_take, in)->UseManualTime()->Iterations(15);
     benchmark::RegisterBenchmark("gpu/not_due", gpu_not_due, in);
     benchmark::RegisterBenchmark("decision_floor", decision_floor, in);
-    benchmark::RegisterBenchmark("raw/due", raw_due, raw.get(), &frame);
+    benchmark::RegisterBenchmark("raw/due", raw_due, raw.get(), &raw_frame.frame);
 
     const std::string due = "gpu/due/iterations:30/manual_time";
     const std::string take = "gpu/take/iterations:15/manual_time";
